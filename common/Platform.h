@@ -1,0 +1,28 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+// The few operating-system services the engine needs, behind one small seam so the window
+// program can show messages its own way.
+namespace Platform {
+
+// Receives a message meant for the operator: text and caption (UTF-8). It returns when the
+// operator has seen it (a window program blocks the caller until the box is dismissed).
+using UserMessageHandler = std::function<void(const std::string& text, const std::string& caption)>;
+
+// Installs the handler for ShowUserMessage; an empty handler restores the default, which prints
+// the text to standard error. Install before any worker thread may show a message.
+void SetUserMessageHandler(UserMessageHandler handler);
+
+// Tells the operator something and returns once it has been acknowledged.
+void ShowUserMessage(const std::string& text, const std::string& caption);
+
+// Creates one directory level (parents are not created). A trailing '/' is allowed.
+// Returns true when the directory was created; false when it exists already or creation failed.
+bool CreateDirectoryOneLevel(const std::string& path);
+
+// Suspends the calling thread for the given number of milliseconds.
+void SleepMs(unsigned milliseconds);
+
+} // namespace Platform

@@ -1,0 +1,174 @@
+#include "CFileLoader.h"
+
+#include "ILoaderCallback.h"
+#include "Platform.h"
+#include "RecordHeader.h"
+
+#include <cstring>
+
+CFileLoader::CFileLoader()
+    : m_pCallback(nullptr), m_pFile(nullptr), m_thread(), m_bThreadStarted(false), m_bStop(true),
+      m_nReadPos(0) {
+    m_header.Clear();
+}
+
+CFileLoader::~CFileLoader() {
+    Stop();
+    FreeWindow();
+    if (m_pFile) {
+        fclose(m_pFile);
+        m_pFile = nullptr;
+    }
+    m_bStop = true;
+    m_pCallback = nullptr;
+}
+
+bool CFileLoader::Init(std::string path) {
+    m_strPath = path;
+    m_pFile = fopen(m_strPath.c_str(), "rb");
+    if (!m_pFile)
+        return false;
+    m_nReadPos = 0;
+    ReadHeader();
+    return true;
+}
+
+bool CFileLoader::Start() {
+    if (!m_pFile)
+        return false;
+    m_nReadPos = 0;
+    m_window.clear();
+    fseek(m_pFile, 0, SEEK_SET);
+    ReadHeader();
+    m_bStop = false;
+    if (!CreateReaderThread()) {
+        m_bStop = true;
+        return false;
+    }
+    m_bThreadStarted = true;
+    return true;
+}
+
+bool CFileLoader::CreateReaderThread() {
+    return pthread_create(&m_thread, nullptr, &CFileLoader::ThreadEntry, this) == 0;
+}
+
+void CFileLoader::Stop() {
+    m_bStop = true;
+    if (m_bThreadStarted) {
+        pthread_join(m_thread, nullptr);
+        m_bThreadStarted = false;
+        m_thread = pthread_t();
+    }
+    if (m_pFile)
+        fseek(m_pFile, 0, SEEK_SET);
+    FreeWindow();
+}
+
+void CFileLoader::SetCallback(ILoaderCallback* callback) { m_pCallback = callback; }
+
+int CFileLoader::Reserved() { return 0; }
+
+void* CFileLoader::ThreadEntry(void* self) {
+    static_cast<CFileLoader*>(self)->Run();
+    return nullptr;
+}
+
+void CFileLoader::Run() {
+    ReadRecords();
+    if (m_pCallback) {
+        WaitUntilIdle();
+        m_pCallback->OnEnd(0, 0, 0);
+    }
+    FreeWindow();
+    m_bStop = true;
+}
+
+void CFileLoader::ReadRecords() {
+    uint8_t header[RecordHeader::kSize];
+    while (!m_bStop) {
+        const uint8_t* data = nullptr;
+        if (Read(RecordHeader::kSize, &data) < RecordHeader::kSize)
+            return;
+        memcpy(header, data, sizeof(header));
+        const int32_t payloadSize = RecordHeader::Decode(header).payloadSize;
+        if (payloadSize < 0)
+            return;
+        const uint8_t* payload = nullptr;
+        if (Read(payloadSize, &payload) != payloadSize)
+            return;
+        if (!m_pCallback)
+            continue;
+        if (m_pCallback->OnData(header, payload) > kBackPressureBytes)
+            WaitUntilIdle();
+    }
+}
+
+void CFileLoader::WaitUntilIdle() {
+    while (!m_bStop && !m_pCallback->IsIdle())
+        Platform::SleepMs(kPauseStepMs);
+}
+
+int32_t CFileLoader::Read(int32_t n, const uint8_t** data) {
+    if (m_window.empty())
+        FillEmptyWindow();
+    if (m_window.empty())
+        return 0;
+    if (static_cast<int64_t>(m_nReadPos) + n > static_cast<int64_t>(m_window.size()))
+        Compact();
+    if (m_window.empty())
+        return 0;
+    const int32_t available = static_cast<int32_t>(m_window.size()) - m_nReadPos;
+    const int32_t count = n < available ? n : available;
+    *data = m_window.data() + m_nReadPos;
+    m_nReadPos += count;
+    return count;
+}
+
+void CFileLoader::FillEmptyWindow() {
+    m_window.resize(kWindowSize);
+    m_window.resize(ReadFile(m_window.data(), m_window.size()));
+}
+
+void CFileLoader::Compact() {
+    const size_t tail = m_window.size() - static_cast<size_t>(m_nReadPos);
+    memmove(m_window.data(), m_window.data() + m_nReadPos, tail);
+    m_nReadPos = 0;
+    const size_t added = ReadFile(m_window.data() + tail, m_window.size() - tail);
+    m_window.resize(tail + added);
+}
+
+size_t CFileLoader::ReadFile(uint8_t* into, size_t n) {
+    if (!m_pFile || n == 0)
+        return 0;
+    // A read error ends the data just like the end of the file does.
+    return fread(into, 1, n, m_pFile);
+}
+
+void CFileLoader::ReadPadded(uint8_t* into, int32_t n) {
+    memset(into, 0, static_cast<size_t>(n));
+    const uint8_t* data = nullptr;
+    const int32_t count = Read(n, &data);
+    if (count > 0)
+        memcpy(into, data, static_cast<size_t>(count));
+}
+
+void CFileLoader::ReadHeader() {
+    uint8_t magic[RecordingMagic::kSize];
+    ReadPadded(magic, RecordingMagic::kSize);
+    m_header.Clear();
+    switch (RecordingMagic::Classify(magic)) {
+    case RecordingMagic::Version::V80:
+        m_header.SetV80Defaults();
+        break;
+    case RecordingMagic::Version::V81:
+        ReadPadded(m_header.bytes, RecordingHeader::kSize);
+        break;
+    case RecordingMagic::Version::Unrecognised:
+        break;
+    }
+}
+
+void CFileLoader::FreeWindow() {
+    std::vector<uint8_t>().swap(m_window);
+}

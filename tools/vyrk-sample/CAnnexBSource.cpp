@@ -1,0 +1,45 @@
+#include "CAnnexBSource.h"
+
+#include "FFmpegPtr.h"
+
+#include <fstream>
+#include <iterator>
+
+bool CAnnexBSource::Load(const std::string& path, std::vector<std::vector<uint8_t>>& units,
+                         std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read " + path;
+        return false;
+    }
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ParserPtr parser(av_parser_init(AV_CODEC_ID_HEVC));
+    CodecContextPtr context(avcodec_alloc_context3(nullptr));
+    if (!parser || !context) {
+        error = "no H.265 parser";
+        return false;
+    }
+    size_t offset = 0;
+    for (;;) {
+        uint8_t* out = nullptr;
+        int outSize = 0;
+        const int remaining = static_cast<int>(bytes.size() - offset);
+        const int used = av_parser_parse2(parser.get(), context.get(), &out, &outSize,
+                                          remaining > 0 ? bytes.data() + offset : nullptr,
+                                          remaining, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+        if (used < 0) {
+            error = "cannot parse " + path;
+            return false;
+        }
+        offset += static_cast<size_t>(used);
+        if (outSize > 0)
+            units.emplace_back(out, out + outSize);
+        if (remaining == 0 && outSize == 0)
+            break;
+    }
+    if (units.empty()) {
+        error = path + " holds no access unit";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,119 @@
+#include "CHevcEncoder.h"
+
+#include <cstring>
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+CHevcEncoder::CHevcEncoder(const Settings& settings, int channel)
+    : m_settings(settings), m_nChannel(channel), m_nNoiseState(0x9E3779B9u * (channel + 1)) {}
+
+bool CHevcEncoder::Open(std::string& error) {
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx265");
+    if (!codec) {
+        error = "the libx265 encoder is not available";
+        return false;
+    }
+    m_pContext.reset(avcodec_alloc_context3(codec));
+    m_pPacket.reset(av_packet_alloc());
+    if (!m_pContext || !m_pPacket) {
+        error = "out of memory";
+        return false;
+    }
+    AVCodecContext* c = m_pContext.get();
+    c->width = m_settings.width;
+    c->height = m_settings.height;
+    c->pix_fmt = AV_PIX_FMT_YUV420P;
+    c->time_base = AVRational{1, m_settings.fps};
+    c->framerate = AVRational{m_settings.fps, 1};
+    c->gop_size = m_settings.keyInterval;
+    c->max_b_frames = 0;
+    c->thread_count = m_settings.threads;
+    if (m_settings.bitRate > 0)
+        c->bit_rate = m_settings.bitRate;
+    av_opt_set(c->priv_data, "preset", m_settings.preset.c_str(), 0);
+    const std::string params = "log-level=error:bframes=0:scenecut=0:keyint=" +
+                               std::to_string(m_settings.keyInterval) +
+                               ":min-keyint=" + std::to_string(m_settings.keyInterval) +
+                               (m_settings.threads <= 1 ? ":pools=none:frame-threads=1" : "");
+    av_opt_set(c->priv_data, "x265-params", params.c_str(), 0);
+    const int rc = avcodec_open2(c, codec, nullptr);
+    if (rc < 0) {
+        error = "cannot open libx265: " + AvErrorText(rc);
+        return false;
+    }
+    return true;
+}
+
+void CHevcEncoder::Paint(AVFrame* frame, int index) {
+    const int w = frame->width, h = frame->height;
+    const int boxSize = h / 4 > 8 ? h / 4 : 8;
+    const int boxX = (index * (3 + m_nChannel) + m_nChannel * 29) % (w > boxSize ? w - boxSize : 1);
+    const int boxY = (index * 2 + m_nChannel * 17) % (h > boxSize ? h - boxSize : 1);
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = frame->data[0] + y * frame->linesize[0];
+        for (int x = 0; x < w; ++x) {
+            int v = (x * (m_nChannel + 1) + y * 2 + index * 4 + m_nChannel * 40) & 0xFF;
+            if (x >= boxX && x < boxX + boxSize && y >= boxY && y < boxY + boxSize)
+                v = 235 - (m_nChannel * 20) % 200;
+            if (m_settings.noise > 0) {
+                m_nNoiseState = m_nNoiseState * 1664525u + 1013904223u;
+                v += static_cast<int>((m_nNoiseState >> 24) % (2 * m_settings.noise + 1)) -
+                     m_settings.noise;
+            }
+            row[x] = static_cast<uint8_t>(v < 16 ? 16 : v > 235 ? 235 : v);
+        }
+    }
+    for (int plane = 1; plane < 3; ++plane) {
+        const uint8_t value = static_cast<uint8_t>(64 + ((m_nChannel * 37 + plane * 50) % 128));
+        for (int y = 0; y < h / 2; ++y)
+            memset(frame->data[plane] + y * frame->linesize[plane], value, w / 2);
+    }
+}
+
+bool CHevcEncoder::Encode(int pictures, std::vector<std::vector<uint8_t>>& units,
+                          std::string& error) {
+    FramePtrAV frame(av_frame_alloc());
+    if (!frame) {
+        error = "out of memory";
+        return false;
+    }
+    frame->width = m_settings.width;
+    frame->height = m_settings.height;
+    frame->format = AV_PIX_FMT_YUV420P;
+    if (av_frame_get_buffer(frame.get(), 0) < 0) {
+        error = "cannot allocate a picture";
+        return false;
+    }
+    for (int i = 0; i < pictures; ++i) {
+        if (av_frame_make_writable(frame.get()) < 0) {
+            error = "cannot write a picture";
+            return false;
+        }
+        Paint(frame.get(), i);
+        frame->pts = i;
+        const int rc = avcodec_send_frame(m_pContext.get(), frame.get());
+        if (rc < 0 || !Drain(units, error)) {
+            if (error.empty())
+                error = "encoding failed: " + AvErrorText(rc);
+            return false;
+        }
+    }
+    avcodec_send_frame(m_pContext.get(), nullptr);
+    return Drain(units, error);
+}
+
+bool CHevcEncoder::Drain(std::vector<std::vector<uint8_t>>& units, std::string& error) {
+    for (;;) {
+        const int rc = avcodec_receive_packet(m_pContext.get(), m_pPacket.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+            return true;
+        if (rc < 0) {
+            error = "encoding failed: " + AvErrorText(rc);
+            return false;
+        }
+        units.emplace_back(m_pPacket->data, m_pPacket->data + m_pPacket->size);
+        av_packet_unref(m_pPacket.get());
+    }
+}

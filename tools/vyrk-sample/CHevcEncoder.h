@@ -1,0 +1,38 @@
+#pragma once
+
+#include "FFmpegPtr.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Encodes a moving synthetic picture, different per channel, to H.265 with libx265. Every
+// access unit comes back as one Annex B byte string with parameter sets and SEI in band.
+class CHevcEncoder {
+public:
+    struct Settings {
+        int width = 320;
+        int height = 240;
+        int fps = 25;
+        int keyInterval = 25;
+        int64_t bitRate = 0; // 0: constant quality
+        int noise = 0;       // amplitude of per-pixel noise, 0..127
+        int threads = 1;
+        std::string preset = "ultrafast";
+    };
+
+    CHevcEncoder(const Settings& settings, int channel);
+    bool Open(std::string& error);
+    // Encodes the given number of pictures and returns their access units in decode order.
+    bool Encode(int pictures, std::vector<std::vector<uint8_t>>& units, std::string& error);
+
+private:
+    void Paint(AVFrame* frame, int index);
+    bool Drain(std::vector<std::vector<uint8_t>>& units, std::string& error);
+
+    Settings m_settings;
+    int m_nChannel;
+    uint32_t m_nNoiseState;
+    CodecContextPtr m_pContext;
+    PacketPtr m_pPacket;
+};
