@@ -5,6 +5,7 @@
 #include "RecordHeader.h"
 
 #include <cstring>
+#include <fcntl.h>
 
 CFileLoader::CFileLoader()
     : m_pCallback(nullptr), m_pFile(nullptr), m_thread(), m_bThreadStarted(false), m_bStop(true),
@@ -28,6 +29,8 @@ bool CFileLoader::Init(std::string path) {
     m_pFile = fopen(m_strPath.c_str(), "rb");
     if (!m_pFile)
         return false;
+    // Recordings are read once from start to end: ask for aggressive read-ahead.
+    posix_fadvise(fileno(m_pFile), 0, 0, POSIX_FADV_SEQUENTIAL);
     m_nReadPos = 0;
     ReadHeader();
     return true;
@@ -170,5 +173,5 @@ void CFileLoader::ReadHeader() {
 }
 
 void CFileLoader::FreeWindow() {
-    std::vector<uint8_t>().swap(m_window);
+    decltype(m_window)().swap(m_window);
 }
