@@ -8,7 +8,8 @@ void InsertByTimestamp(std::deque<FramePtr>& items, FramePtr frame) {
         items.push_back(std::move(frame));
         return;
     }
-    auto at = std::upper_bound(items.begin(), items.end(), t,
-                               [](uint64_t value, const FramePtr& f) { return value < f->nTimestamp; });
+    auto at =
+        std::upper_bound(items.begin(), items.end(), t,
+                         [](uint64_t value, const FramePtr& f) { return value < f->nTimestamp; });
     items.insert(at, std::move(frame));
 }

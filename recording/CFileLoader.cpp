@@ -68,9 +68,13 @@ void CFileLoader::Stop() {
     FreeWindow();
 }
 
-void CFileLoader::SetCallback(ILoaderCallback* callback) { m_pCallback = callback; }
+void CFileLoader::SetCallback(ILoaderCallback* callback) {
+    m_pCallback = callback;
+}
 
-int CFileLoader::Reserved() { return 0; }
+int CFileLoader::Reserved() {
+    return 0;
+}
 
 void* CFileLoader::ThreadEntry(void* self) {
     static_cast<CFileLoader*>(self)->Run();

@@ -13,9 +13,7 @@
 // Leaves new bytes uninitialised: the read window is always filled from the file before use,
 // so zeroing 64 MiB on every refill would only cost memory bandwidth.
 template <typename T> struct UninitialisedAllocator : std::allocator<T> {
-    template <typename U> struct rebind {
-        using other = UninitialisedAllocator<U>;
-    };
+    template <typename U> struct rebind { using other = UninitialisedAllocator<U>; };
     UninitialisedAllocator() = default;
     template <typename U> UninitialisedAllocator(const UninitialisedAllocator<U>&) {}
     template <typename U> void construct(U* p) { ::new (static_cast<void*>(p)) U; }

@@ -11,7 +11,9 @@ void RecordingHeader::SetV80Defaults() {
         SetFieldAt(i * 4, kValues[i]);
 }
 
-int32_t RecordingHeader::FieldAt(int offset) const { return ByteOrder::ReadI32(bytes + offset); }
+int32_t RecordingHeader::FieldAt(int offset) const {
+    return ByteOrder::ReadI32(bytes + offset);
+}
 
 void RecordingHeader::SetFieldAt(int offset, int32_t value) {
     ByteOrder::WriteU32(bytes + offset, static_cast<uint32_t>(value));

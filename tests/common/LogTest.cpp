@@ -30,9 +30,9 @@ TEST(Log, EachLevelWritesOneStampedLine) {
     const auto lines = Lines(out);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(out.back(), '\n');
-    EXPECT_TRUE(std::regex_match(
-        lines[0], std::regex(std::string(R"(\[ERROR\]\[)") + kStamp +
-                             R"(\] -> AddAudioStream Codec not found\.\.)")))
+    EXPECT_TRUE(
+        std::regex_match(lines[0], std::regex(std::string(R"(\[ERROR\]\[)") + kStamp +
+                                              R"(\] -> AddAudioStream Codec not found\.\.)")))
         << lines[0];
     EXPECT_TRUE(std::regex_match(
         lines[1], std::regex(std::string(R"(\[INFO\]\[)") + kStamp + R"(\] -> value 42 and text)")))
@@ -82,7 +82,8 @@ TEST(Log, LinesFromManyThreadsStayWhole) {
         th.join();
     const auto lines = Lines(testing::internal::GetCapturedStdout());
     ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
-    const std::regex whole(std::string(R"(\[ERROR\]\[)") + kStamp + R"(\] -> (a{200}|b{200}|c{200}|d{200}))");
+    const std::regex whole(std::string(R"(\[ERROR\]\[)") + kStamp +
+                           R"(\] -> (a{200}|b{200}|c{200}|d{200}))");
     for (const auto& line : lines)
         ASSERT_TRUE(std::regex_match(line, whole)) << line;
 }

@@ -375,10 +375,9 @@ TEST(CFileLoader, ReadsSampleRecordingsWithTheCountsTheyWereWrittenWith) {
     TempDir dir;
     const std::string path = dir.File("sample.Vyrk");
     const std::string written =
-        MakeSample(path, {"--channels", "3", "--header-channels", "2", "--seconds", "1",
-                          "--width", "64", "--height", "64", "--audio-samples", "441",
-                          "--inject-other-types", "--inject-subtype1", "--inject-foreign",
-                          "--inject-empty"});
+        MakeSample(path, {"--channels", "3", "--header-channels", "2", "--seconds", "1", "--width",
+                          "64", "--height", "64", "--audio-samples", "441", "--inject-other-types",
+                          "--inject-subtype1", "--inject-foreign", "--inject-empty"});
     const SubprocessResult info = RunProgram({BinPath("vyrk-info"), path});
     ASSERT_EQ(info.exitCode, 0) << info.output;
     auto countLines = [](const std::string& text) {

@@ -13,7 +13,8 @@ namespace {
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<uint8_t> Magic(const char* text, uint8_t at14, uint8_t at15) {
@@ -33,8 +34,8 @@ RecordingHeader LoadHeader(const std::string& path) {
 } // namespace
 
 TEST(RecordHeader, DecodesLittleEndianFieldsAtTheirOffsets) {
-    const uint8_t bytes[19] = {0x07, 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x81,
-                               0x02, 0x01, 0xFE, 0xFF, 0xFF, 0xFF, 0x10, 0x20, 0x00, 0x00};
+    const uint8_t bytes[19] = {0x07, 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x81, 0x02,
+                               0x01, 0xFE, 0xFF, 0xFF, 0xFF, 0x10, 0x20, 0x00, 0x00};
     const RecordHeader h = RecordHeader::Decode(bytes);
     // Packed fields are copied out before comparing: gtest binds its arguments by reference.
     EXPECT_EQ(uint8_t{h.channel}, 7);
@@ -80,11 +81,11 @@ TEST(RecordingHeader, V81IsTakenFromTheFileByteForByte) {
 TEST(RecordingHeader, UnrecognisedOrShortFilesGiveAZeroHeader) {
     TempDir dir;
     const std::vector<std::vector<uint8_t>> files = {
-        {},                                      // empty file
-        Magic("VYRK_001 V81X7", ' ', 0),         // space at offset 14
-        Magic("vyrk_001 v81x7", 0, 0),           // case matters
-        Magic("VYRK_001 V81X", 0, 0),            // one character short
-        {'V', 'Y', 'R', 'K'},                    // ends inside the magic
+        {},                              // empty file
+        Magic("VYRK_001 V81X7", ' ', 0), // space at offset 14
+        Magic("vyrk_001 v81x7", 0, 0),   // case matters
+        Magic("VYRK_001 V81X", 0, 0),    // one character short
+        {'V', 'Y', 'R', 'K'},            // ends inside the magic
     };
     for (size_t i = 0; i < files.size(); ++i) {
         const std::string path = dir.File("u" + std::to_string(i) + ".Vyrk");

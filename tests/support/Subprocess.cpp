@@ -36,7 +36,9 @@ SubprocessResult RunProgram(const std::vector<std::string>& argv) {
     return result;
 }
 
-std::string BinPath(const std::string& name) { return std::string(VYRK_BIN_DIR) + "/" + name; }
+std::string BinPath(const std::string& name) {
+    return std::string(VYRK_BIN_DIR) + "/" + name;
+}
 
 std::string MakeSample(const std::string& path, const std::vector<std::string>& options) {
     std::vector<std::string> argv = {BinPath("vyrk-sample"), "-o", path};

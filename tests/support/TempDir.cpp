@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 namespace {
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+    return remove(path);
+}
 } // namespace
 
 TempDir::TempDir() {
@@ -20,7 +22,9 @@ TempDir::TempDir() {
     m_path = pattern;
 }
 
-TempDir::~TempDir() { nftw(m_path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
+TempDir::~TempDir() {
+    nftw(m_path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
 
 bool FileExists(const std::string& path) {
     struct stat st;

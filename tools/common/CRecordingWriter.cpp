@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-CRecordingWriter::~CRecordingWriter() { Close(); }
+CRecordingWriter::~CRecordingWriter() {
+    Close();
+}
 
 bool CRecordingWriter::Open(const std::string& path, Magic magic, const RecordingHeader& header) {
     uint8_t tag[RecordingMagic::kSize] = {};

@@ -12,7 +12,8 @@ bool CAnnexBSource::Load(const std::string& path, std::vector<std::vector<uint8_
         error = "cannot read " + path;
         return false;
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     ParserPtr parser(av_parser_init(AV_CODEC_ID_HEVC));
     CodecContextPtr context(avcodec_alloc_context3(nullptr));
     if (!parser || !context) {

@@ -33,10 +33,10 @@ bool CHevcEncoder::Open(std::string& error) {
     if (m_settings.bitRate > 0)
         c->bit_rate = m_settings.bitRate;
     av_opt_set(c->priv_data, "preset", m_settings.preset.c_str(), 0);
-    const std::string params = "log-level=error:bframes=0:scenecut=0:keyint=" +
-                               std::to_string(m_settings.keyInterval) +
-                               ":min-keyint=" + std::to_string(m_settings.keyInterval) +
-                               (m_settings.threads <= 1 ? ":pools=none:frame-threads=1" : "");
+    const std::string params =
+        "log-level=error:bframes=0:scenecut=0:keyint=" + std::to_string(m_settings.keyInterval) +
+        ":min-keyint=" + std::to_string(m_settings.keyInterval) +
+        (m_settings.threads <= 1 ? ":pools=none:frame-threads=1" : "");
     av_opt_set(c->priv_data, "x265-params", params.c_str(), 0);
     const int rc = avcodec_open2(c, codec, nullptr);
     if (rc < 0) {

@@ -178,7 +178,8 @@ void AudioBlock(int channel, int64_t block, int samples, std::vector<uint8_t>& o
     out.resize(static_cast<size_t>(samples) * 2);
     for (int i = 0; i < samples; ++i) {
         const double t = static_cast<double>(block * samples + i) / 44100.0;
-        const int16_t v = static_cast<int16_t>(std::lround(8000.0 * std::sin(2 * M_PI * frequency * t)));
+        const int16_t v =
+            static_cast<int16_t>(std::lround(8000.0 * std::sin(2 * M_PI * frequency * t)));
         out[2 * i] = static_cast<uint8_t>(v & 0xFF);
         out[2 * i + 1] = static_cast<uint8_t>((static_cast<uint16_t>(v) >> 8) & 0xFF);
     }
@@ -190,8 +191,8 @@ uint64_t VideoTimeUs(int64_t picture, int fps) {
 
 // Junk that must never reach a muxer: looks like a slice so it would damage a stream.
 const std::vector<uint8_t>& Junk() {
-    static const std::vector<uint8_t> junk = {0, 0, 0, 1, 0x02, 0x01, 0xAA, 0x55, 0xAA, 0x55,
-                                              0, 0, 1,    0x26, 0x01, 0x13, 0x37, 0x00, 0x42};
+    static const std::vector<uint8_t> junk = {0, 0, 0, 1,    0x02, 0x01, 0xAA, 0x55, 0xAA, 0x55,
+                                              0, 0, 1, 0x26, 0x01, 0x13, 0x37, 0x00, 0x42};
     return junk;
 }
 
@@ -266,18 +267,18 @@ bool Run(const Options& o) {
     header.SetFieldAt(RecordingHeader::kFrameRateDenOffset, 1);
     header.SetFieldAt(RecordingHeader::kVideoBitRateOffset,
                       static_cast<int32_t>(o.video.bitRate > 0 ? o.video.bitRate / 1000 : 7000));
-    const CRecordingWriter::Magic magic = o.magic == "v80"   ? CRecordingWriter::Magic::V80
-                                          : o.magic == "v81" ? CRecordingWriter::Magic::V81
-                                                             : CRecordingWriter::Magic::Unrecognised;
+    const CRecordingWriter::Magic magic = o.magic == "v80" ? CRecordingWriter::Magic::V80
+                                          : o.magic == "v81"
+                                              ? CRecordingWriter::Magic::V81
+                                              : CRecordingWriter::Magic::Unrecognised;
     CRecordingWriter writer;
     if (!writer.Open(o.output, magic, header)) {
         fprintf(stderr, "vyrk-sample: cannot write %s\n", o.output.c_str());
         return false;
     }
 
-    const std::string stem = o.output.substr(0, o.output.rfind('.') == std::string::npos
-                                                    ? o.output.size()
-                                                    : o.output.rfind('.'));
+    const std::string stem = o.output.substr(
+        0, o.output.rfind('.') == std::string::npos ? o.output.size() : o.output.rfind('.'));
     std::vector<std::ofstream> hevcDump, pcmDump;
     if (o.dumpStreams)
         for (int ch = 0; ch < o.channels; ++ch) {
@@ -317,8 +318,8 @@ bool Run(const Options& o) {
         fprintf(stderr, "vyrk-sample: write failed on %s\n", o.output.c_str());
         return false;
     }
-    if (o.truncateBytes > 0 && truncate(o.output.c_str(),
-                                        static_cast<off_t>(size) - o.truncateBytes) != 0) {
+    if (o.truncateBytes > 0 &&
+        truncate(o.output.c_str(), static_cast<off_t>(size) - o.truncateBytes) != 0) {
         fprintf(stderr, "vyrk-sample: cannot truncate %s\n", o.output.c_str());
         return false;
     }

@@ -1,0 +1,116 @@
+#include "CVyrkConverter.h"
+
+#include "Log.h"
+#include "Platform.h"
+#include "RecordHeader.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+CVyrkConverter::CVyrkConverter() : m_pLoader(nullptr) {
+    m_results.fill(ChannelResult::None);
+}
+
+CVyrkConverter::~CVyrkConverter() {
+    delete m_pLoader;
+    m_pLoader = nullptr;
+    for (auto& muxer : m_pMP4)
+        muxer.reset();
+}
+
+bool CVyrkConverter::Init(std::string path, std::string prefix) {
+    m_pLoader = new CFileLoader();
+    if (!m_pLoader->Init(path)) {
+        Platform::ShowUserMessage("m_pLoader->Init Error.", "m_pLoader->Init Error.");
+        return false;
+    }
+    m_strPrefix = prefix;
+    const int slots = ChannelSlots();
+    for (int32_t i = 0; i < slots; ++i)
+        CreateChannel(i);
+    return true;
+}
+
+int CVyrkConverter::ChannelSlots() const {
+    if (!m_pLoader)
+        return 0;
+    return std::max(0, std::min<int>(m_pLoader->GetChannelCount(), kMaxChannels));
+}
+
+int CVyrkConverter::GetChannelSlots() const {
+    return ChannelSlots();
+}
+
+bool CVyrkConverter::CreateChannel(int32_t index) {
+    char name[kFileNameBufferSize] = {};
+    const int length = snprintf(name, sizeof(name), "%s%d.mp4", m_strPrefix.c_str(), index);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof(name)) {
+        LogError("CreateChannel file name too long for channel %d: %s%d.mp4", index,
+                 m_strPrefix.c_str(), index);
+        m_results[static_cast<size_t>(index)] = ChannelResult::Failed;
+        return false;
+    }
+    const size_t slot = static_cast<size_t>(index);
+    m_strFile[slot] = name;
+    m_pMP4[slot] = std::make_shared<CMP4>();
+    m_pMP4[slot]->Open(name, true, &m_pLoader->m_header);
+    return true;
+}
+
+bool CVyrkConverter::Start() {
+    if (!m_pLoader)
+        return false;
+    m_pLoader->SetCallback(this);
+    return m_pLoader->Start();
+}
+
+void CVyrkConverter::Stop() {
+    if (m_pLoader)
+        m_pLoader->Stop();
+}
+
+bool CVyrkConverter::IsFinished() const {
+    return m_pLoader ? m_pLoader->IsFinished() : false;
+}
+
+int32_t CVyrkConverter::OnData(const uint8_t* header, const uint8_t* payload) {
+    const RecordHeader h = RecordHeader::Decode(header);
+    if (h.channel >= kMaxChannels || !m_pMP4[h.channel])
+        return 0;
+    CMP4& muxer = *m_pMP4[h.channel];
+    if (h.type == RecordHeader::kVideo && h.subType == 0)
+        muxer.InputVideo(payload, h.payloadSize, h.extra, h.timestamp / 1000);
+    else if (h.type == RecordHeader::kAudio)
+        muxer.InputAudio(payload, h.payloadSize, h.extra, h.timestamp);
+    return static_cast<int32_t>(std::min<int64_t>(muxer.GetPendingSize(), INT32_MAX));
+}
+
+void CVyrkConverter::OnEnd(int32_t status, int32_t, int32_t) {
+    if (status != 0)
+        return;
+    const int slots = ChannelSlots();
+    for (int i = 0; i < slots; ++i) {
+        std::shared_ptr<CMP4>& muxer = m_pMP4[static_cast<size_t>(i)];
+        if (!muxer)
+            continue;
+        muxer->Close();
+        m_results[static_cast<size_t>(i)] = muxer->HasOutputFailed()   ? ChannelResult::Failed
+                                            : muxer->HasOpenedOutput() ? ChannelResult::Written
+                                                                       : ChannelResult::None;
+        muxer.reset();
+    }
+}
+
+bool CVyrkConverter::IsIdle() {
+    for (const auto& muxer : m_pMP4)
+        if (muxer && muxer->GetPendingSize() != 0)
+            return false;
+    return true;
+}
+
+CVyrkConverter::ChannelResult CVyrkConverter::GetChannelResult(int channel) const {
+    if (channel < 0 || channel >= kMaxChannels)
+        return ChannelResult::None;
+    return m_results[static_cast<size_t>(channel)];
+}
