@@ -467,7 +467,12 @@ void CMP4::ParseVideo(const uint8_t* data, int size, int64_t pts) {
         if (outSize <= 0)
             return;
         const int64_t unitPts = m_pParser->pts != AV_NOPTS_VALUE ? m_pParser->pts : pts;
-        WriteVideoPacket(out, outSize, unitPts, m_pParser->key_frame == 1);
+        // The parser cuts in front of "00 00 01", so the first zero of the next unit's four-byte
+        // start code stays behind. A NAL unit never ends in a zero byte: drop such bytes.
+        while (outSize > 0 && out[outSize - 1] == 0)
+            --outSize;
+        if (outSize > 0)
+            WriteVideoPacket(out, outSize, unitPts, m_pParser->key_frame == 1);
         // Feeding nothing would mean "end of stream": stop once this buffer is used up.
         if (data && offset >= size)
             return;

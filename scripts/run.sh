@@ -1,11 +1,22 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and shows the reader at work: writes a sample recording and
-# reads it back, printing its header fields and its record counts per channel and type.
+# Installs what is missing, builds, and does the main job: with a display it starts the
+# converter window; without one it writes a sample recording, converts it with vyrk2mp4 into
+# build/run/sample/0.mp4 ... 6.mp4 and shows what ffprobe reads back.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh build >/dev/null
+
 out=build/run
 mkdir -p "$out"
 build/bin/vyrk-sample -o "$out/sample.Vyrk" --quiet
 build/bin/vyrk-info "$out/sample.Vyrk"
+rm -rf "$out/sample"
+build/bin/vyrk2mp4 "$out/sample.Vyrk" 2>/dev/null
+echo
+for f in "$out"/sample/*.mp4; do
+  printf '%s: ' "$f"
+  ffprobe -v error -show_entries stream=codec_name,width,height,sample_rate,nb_frames \
+    -show_entries format=duration -of compact=p=0:nk=1 "$f" | tr '\n' ' '
+  echo
+done

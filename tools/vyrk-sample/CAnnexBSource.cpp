@@ -33,6 +33,10 @@ bool CAnnexBSource::Load(const std::string& path, std::vector<std::vector<uint8_
             return false;
         }
         offset += static_cast<size_t>(used);
+        // The parser leaves the first zero of the next four-byte start code behind; it belongs
+        // to no NAL unit.
+        while (outSize > 0 && out[outSize - 1] == 0)
+            --outSize;
         if (outSize > 0)
             units.emplace_back(out, out + outSize);
         if (remaining == 0 && outSize == 0)

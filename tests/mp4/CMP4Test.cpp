@@ -1,0 +1,337 @@
+#include "CMP4.h"
+#include "CAnnexBSource.h"
+#include "CHevcEncoder.h"
+
+#include "Mp4Reader.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Units = std::vector<Bytes>;
+
+RecordingHeader Header(int width = 320, int height = 240, int fps = 25) {
+    RecordingHeader h;
+    h.SetV80Defaults();
+    h.SetFieldAt(RecordingHeader::kVideoWidthOffset, width);
+    h.SetFieldAt(RecordingHeader::kVideoHeightOffset, height);
+    h.SetFieldAt(RecordingHeader::kFrameRateNumOffset, fps);
+    return h;
+}
+
+Units Encode(int pictures, int gop) {
+    CHevcEncoder::Settings settings;
+    settings.width = 160;
+    settings.height = 96;
+    settings.keyInterval = gop;
+    CHevcEncoder encoder(settings, 1);
+    Units units;
+    std::string error;
+    EXPECT_TRUE(encoder.Open(error) && encoder.Encode(pictures, units, error)) << error;
+    return units;
+}
+
+Bytes Pcm(int samples, int64_t first) {
+    Bytes out(static_cast<size_t>(samples) * 2);
+    for (int i = 0; i < samples; ++i) {
+        const auto v = static_cast<int16_t>(6000 * std::sin((first + i) * 2 * M_PI * 440 / 44100));
+        out[2 * i] = static_cast<uint8_t>(v & 0xFF);
+        out[2 * i + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
+    }
+    return out;
+}
+
+struct Event {
+    uint64_t timeUs;
+    bool video;
+    size_t index;
+};
+
+// Hands access units (at the given times, in ms) and audio records of `samples` samples to a
+// muxer in time order, as the reader would. Returns the number of audio samples handed in at or
+// after `fromMs`.
+long long Feed(CMP4& muxer, const Units& units, const std::vector<uint64_t>& timesMs, int samples,
+               uint64_t fromMs) {
+    std::vector<Event> events;
+    for (size_t i = 0; i < units.size(); ++i)
+        events.push_back({timesMs[i] * 1000, true, i});
+    const uint64_t endUs = (timesMs.back() + 40) * 1000;
+    for (size_t b = 0; samples > 0 && b * samples * 1000000ull / 44100 < endUs; ++b)
+        events.push_back({b * samples * 1000000ull / 44100, false, b});
+    std::stable_sort(events.begin(), events.end(),
+                     [](const Event& a, const Event& b) { return a.timeUs < b.timeUs; });
+    long long after = 0;
+    for (const Event& e : events) {
+        if (e.video) {
+            const Bytes& au = units[e.index];
+            muxer.InputVideo(au.data(), static_cast<int32_t>(au.size()), 0, e.timeUs / 1000);
+        } else {
+            const Bytes pcm = Pcm(samples, static_cast<int64_t>(e.index) * samples);
+            muxer.InputAudio(pcm.data(), static_cast<int32_t>(pcm.size()), 0, e.timeUs);
+            if (e.timeUs / 1000 >= fromMs)
+                after += samples;
+        }
+    }
+    return after;
+}
+
+std::vector<uint64_t> EvenTimes(size_t n, uint64_t stepMs = 40) {
+    std::vector<uint64_t> t;
+    for (size_t i = 0; i < n; ++i)
+        t.push_back(i * stepMs);
+    return t;
+}
+
+Units AllNalUnits(const Units& accessUnits) {
+    Units all;
+    for (const Bytes& au : accessUnits)
+        for (Bytes& u : AnnexBNalUnits(au))
+            all.push_back(std::move(u));
+    return all;
+}
+
+int HevcType(const Bytes& unit) {
+    return (unit[0] >> 1) & 0x3F;
+}
+
+bool IsRandomAccess(const Bytes& accessUnit) {
+    for (const Bytes& u : AnnexBNalUnits(accessUnit))
+        if (HevcType(u) <= 31)
+            return HevcType(u) >= 16 && HevcType(u) <= 23;
+    return false;
+}
+
+bool WaitIdle(const CMP4& muxer) {
+    for (int i = 0; i < 2000 && muxer.GetPendingSize() != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return muxer.GetPendingSize() == 0;
+}
+
+} // namespace
+
+TEST(CMP4, WritesEveryAccessUnitBitForBitWithKeyFlagsOnRandomAccessPictures) {
+    TempDir dir;
+    const Units aus = Encode(30, 10);
+    const RecordingHeader header = Header();
+    {
+        CMP4 muxer;
+        ASSERT_TRUE(muxer.Open(dir.File("v.mp4"), true, &header));
+        Feed(muxer, aus, EvenTimes(aus.size()), 1024, 0);
+        muxer.Close();
+        EXPECT_EQ(muxer.GetPendingSize(), 0);
+        EXPECT_TRUE(muxer.HasOpenedOutput());
+        EXPECT_FALSE(muxer.HasOutputFailed());
+    }
+    const Mp4Contents mp4 = ReadMp4(dir.File("v.mp4"));
+    ASSERT_TRUE(mp4.opened);
+    const auto video = mp4.PacketsOf(mp4.VideoIndex());
+    ASSERT_EQ(video.size(), aus.size()) << "the last access unit must not stay in the parser";
+    // The leading VPS, SPS and PPS went into the stream header; everything else is in the packets.
+    Units expected = AllNalUnits(aus);
+    ASSERT_GT(expected.size(), 3u);
+    ASSERT_EQ(HevcType(expected[0]), 32);
+    expected.erase(expected.begin(), expected.begin() + 3);
+    EXPECT_TRUE(mp4.VideoNalUnits() == expected);
+    for (size_t i = 0; i < aus.size(); ++i)
+        EXPECT_EQ(video[i].key, IsRandomAccess(aus[i])) << "access unit " << i;
+    EXPECT_EQ(std::count_if(video.begin(), video.end(), [](const Mp4Packet& p) { return p.key; }),
+              3);
+    EXPECT_EQ(mp4.streams[static_cast<size_t>(mp4.VideoIndex())].width, 320);
+    EXPECT_EQ(mp4.streams[static_cast<size_t>(mp4.VideoIndex())].height, 240);
+    EXPECT_EQ(DecodeErrors(dir.File("v.mp4")), "");
+    EXPECT_EQ(DecodeErrors(dir.File("v.mp4"), "0.7"), "") << "seeking must land on a key frame";
+}
+
+TEST(CMP4, EachAccessUnitKeepsItsOwnTimeStamp) {
+    TempDir dir;
+    const Units aus = Encode(12, 12);
+    std::vector<uint64_t> times;
+    for (size_t i = 0; i < aus.size(); ++i)
+        times.push_back(1000 + i * 40 + (i % 3) * 9); // irregular on purpose
+    const RecordingHeader header = Header();
+    {
+        CMP4 muxer;
+        ASSERT_TRUE(muxer.Open(dir.File("t.mp4"), true, &header));
+        Feed(muxer, aus, times, 0, 0);
+        muxer.Close();
+    }
+    const Mp4Contents mp4 = ReadMp4(dir.File("t.mp4"));
+    const auto video = mp4.PacketsOf(mp4.VideoIndex());
+    ASSERT_EQ(video.size(), aus.size());
+    const Mp4Stream& s = mp4.streams[static_cast<size_t>(mp4.VideoIndex())];
+    for (size_t i = 1; i + 1 < video.size(); ++i) {
+        const int64_t deltaMs = static_cast<int64_t>(times[i + 1] - times[i]);
+        EXPECT_EQ(video[i + 1].pts - video[i].pts, deltaMs * s.timeBaseDen / 1000 / s.timeBaseNum)
+            << "packet " << i;
+    }
+}
+
+TEST(CMP4, EqualTimeStampsStillRiseAndOlderUnitsAreDropped) {
+    TempDir dir;
+    const Units aus = Encode(5, 5);
+    const RecordingHeader header = Header();
+    {
+        CMP4 muxer;
+        ASSERT_TRUE(muxer.Open(dir.File("e.mp4"), true, &header));
+        const std::vector<uint64_t> times = {1000, 1040, 1040, 500, 1120};
+        for (size_t i = 0; i < aus.size(); ++i) {
+            muxer.InputVideo(aus[i].data(), static_cast<int32_t>(aus[i].size()), 0, times[i]);
+            ASSERT_TRUE(WaitIdle(muxer)); // keep the arrival order: no overtaking in the queue
+        }
+        muxer.Close();
+    }
+    const Mp4Contents mp4 = ReadMp4(dir.File("e.mp4"));
+    const auto video = mp4.PacketsOf(mp4.VideoIndex());
+    ASSERT_EQ(video.size(), 4u) << "the unit older than the first one is dropped";
+    for (size_t i = 1; i < video.size(); ++i)
+        EXPECT_GT(video[i].dts, video[i - 1].dts);
+    EXPECT_EQ(video[2].pts - video[1].pts, 1 * 1) << "same time stamp: one tick later";
+}
+
+TEST(CMP4, AudioOfAnyRecordSizeIsEncodedCompletely) {
+    const Units aus = Encode(50, 25);
+    for (int samples : {441, 1024, 4410}) {
+        TempDir dir;
+        const RecordingHeader header = Header();
+        long long handed = 0;
+        {
+            CMP4 muxer;
+            ASSERT_TRUE(muxer.Open(dir.File("a.mp4"), true, &header));
+            // The output opens at the SEI unit (3 ms); audio before that is dropped.
+            handed = Feed(muxer, aus, EvenTimes(aus.size()), samples, 4);
+            muxer.Close();
+            EXPECT_EQ(muxer.GetPendingSize(), 0);
+        }
+        const long long decoded = DecodedAudioSamples(dir.File("a.mp4"));
+        EXPECT_GE(decoded, handed) << samples << "-sample records lost audio";
+        EXPECT_LE(decoded, handed + 1024 + samples) << samples << "-sample records gained audio";
+        EXPECT_EQ(DecodeErrors(dir.File("a.mp4")), "");
+    }
+}
+
+TEST(CMP4, AStreamWithoutPrefixSeiOpensAtItsFirstPicture) {
+    TempDir dir;
+    Units aus;
+    std::string error;
+    ASSERT_TRUE(CAnnexBSource::Load(
+        std::string(VYRK_TESTDATA_DIR) + "/hevc/libvpl_cars_320x240.h265", aus, error))
+        << error;
+    const RecordingHeader header = Header(320, 240, 30);
+    {
+        CMP4 muxer;
+        ASSERT_TRUE(muxer.Open(dir.File("n.mp4"), true, &header));
+        Feed(muxer, aus, EvenTimes(aus.size(), 33), 1024, 0);
+        muxer.Close();
+        EXPECT_TRUE(muxer.HasOpenedOutput());
+    }
+    const Mp4Contents mp4 = ReadMp4(dir.File("n.mp4"));
+    ASSERT_EQ(mp4.PacketsOf(mp4.VideoIndex()).size(), aus.size());
+    Units expected = AllNalUnits(aus);
+    expected.erase(expected.begin(), expected.begin() + 3);
+    EXPECT_TRUE(mp4.VideoNalUnits() == expected);
+    EXPECT_TRUE(mp4.PacketsOf(mp4.VideoIndex()).front().key);
+}
+
+TEST(CMP4, NoFileWithoutEnoughToOpenIt) {
+    TempDir dir;
+    const RecordingHeader header = Header();
+    const Units aus = Encode(1, 1);
+    Units params;
+    for (const Bytes& u : AnnexBNalUnits(aus[0]))
+        if (HevcType(u) >= 32 && HevcType(u) <= 34) {
+            Bytes withStart = {0, 0, 0, 1};
+            withStart.insert(withStart.end(), u.begin(), u.end());
+            params.push_back(withStart);
+        }
+    ASSERT_EQ(params.size(), 3u);
+    {
+        CMP4 idle;
+        ASSERT_TRUE(idle.Open(dir.File("idle.mp4"), true, &header));
+        const Bytes pcm = Pcm(1024, 0);
+        idle.InputAudio(pcm.data(), static_cast<int32_t>(pcm.size()), 0, 0);
+        const auto before = std::chrono::steady_clock::now();
+        idle.Close();
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+        EXPECT_EQ(idle.GetPendingSize(), 0);
+    }
+    {
+        CMP4 paramsOnly;
+        ASSERT_TRUE(paramsOnly.Open(dir.File("params.mp4"), true, &header));
+        for (size_t i = 0; i < params.size(); ++i)
+            paramsOnly.InputVideo(params[i].data(), static_cast<int32_t>(params[i].size()), 0, i);
+        paramsOnly.Close();
+        EXPECT_FALSE(paramsOnly.HasOpenedOutput());
+    }
+    EXPECT_FALSE(FileExists(dir.File("idle.mp4")));
+    EXPECT_FALSE(FileExists(dir.File("params.mp4")));
+}
+
+TEST(CMP4, AnOutputThatCannotBeCreatedDropsEverythingAndDrains) {
+    TempDir dir;
+    const RecordingHeader header = Header();
+    const Units aus = Encode(10, 5);
+    testing::internal::CaptureStdout();
+    {
+        CMP4 muxer;
+        ASSERT_TRUE(muxer.Open(dir.File("missing/x.mp4"), true, &header));
+        Feed(muxer, aus, EvenTimes(aus.size()), 1024, 0);
+        EXPECT_TRUE(WaitIdle(muxer)) << "a failed output must still consume its frames";
+        Feed(muxer, aus, EvenTimes(aus.size()), 1024, 0);
+        EXPECT_TRUE(WaitIdle(muxer));
+        muxer.Close();
+        EXPECT_TRUE(muxer.HasOutputFailed());
+        EXPECT_FALSE(muxer.HasOpenedOutput());
+    }
+    const std::string out = testing::internal::GetCapturedStdout();
+    size_t count = 0;
+    for (size_t at = out.find("avio_open RTMP Error..."); at != std::string::npos;
+         at = out.find("avio_open RTMP Error...", at + 1))
+        ++count;
+    EXPECT_EQ(count, 1u) << out;
+    EXPECT_FALSE(FileExists(dir.File("missing/x.mp4")));
+}
+
+TEST(CMP4, CloseTwiceAndInputAfterCloseAreHarmless) {
+    TempDir dir;
+    const RecordingHeader header = Header();
+    const Units aus = Encode(3, 3);
+    CMP4 muxer;
+    ASSERT_TRUE(muxer.Open(dir.File("c.mp4"), true, &header));
+    Feed(muxer, aus, EvenTimes(aus.size()), 1024, 0);
+    muxer.Close();
+    const long long size = FileSize(dir.File("c.mp4"));
+    EXPECT_GT(size, 0);
+    muxer.InputVideo(aus[0].data(), static_cast<int32_t>(aus[0].size()), 0, 5000);
+    EXPECT_EQ(muxer.GetPendingSize(), 0);
+    muxer.Close();
+    EXPECT_EQ(FileSize(dir.File("c.mp4")), size);
+    EXPECT_EQ(DecodeErrors(dir.File("c.mp4")), "");
+}
+
+TEST(CMP4, AudioSpecificConfigForAacLcMono44100) {
+    uint8_t asc[2] = {};
+    CMP4::MakeAudioSpecificConfig(4, 1, asc);
+    EXPECT_EQ(asc[0], 0x12);
+    EXPECT_EQ(asc[1], 0x08);
+    TempDir dir;
+    const RecordingHeader header = Header();
+    const Units aus = Encode(2, 2);
+    {
+        CMP4 muxer;
+        ASSERT_TRUE(muxer.Open(dir.File("s.mp4"), true, &header));
+        Feed(muxer, aus, EvenTimes(aus.size()), 1024, 0);
+        muxer.Close();
+    }
+    const Mp4Contents mp4 = ReadMp4(dir.File("s.mp4"));
+    ASSERT_GE(mp4.AudioIndex(), 0);
+    const Mp4Stream& audio = mp4.streams[static_cast<size_t>(mp4.AudioIndex())];
+    EXPECT_EQ(audio.sampleRate, 44100);
+    EXPECT_EQ(audio.extradata, (Bytes{0x12, 0x08}));
+}
