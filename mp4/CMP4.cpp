@@ -448,7 +448,11 @@ void CMP4::WriteVideoFrame(const FramePtr& frame) {
     if (pts <= m_nLastVideoPts)
         pts = m_nLastVideoPts + 1;
     m_nLastVideoPts = pts;
-    ParseVideo(frame->data.data(), static_cast<int>(frame->data.size()), pts);
+    // The parser reads up to AV_INPUT_BUFFER_PADDING_SIZE bytes past its input, which must be
+    // zero: hand it a padded copy instead of the frame's own bytes.
+    m_parseBuffer.assign(frame->data.begin(), frame->data.end());
+    m_parseBuffer.resize(frame->data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    ParseVideo(m_parseBuffer.data(), static_cast<int>(frame->data.size()), pts);
 }
 
 void CMP4::ParseVideo(const uint8_t* data, int size, int64_t pts) {

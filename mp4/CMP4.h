@@ -106,6 +106,7 @@ private:
     PacketPtr m_pPacket;
     PacketPtr m_pFilteredPacket;
     FramePtrAV m_pFrame;
+    std::vector<uint8_t> m_parseBuffer; // one unit plus zeroed padding for the parser
     std::vector<float> m_convertBuffer;
     int64_t m_nNextAudioPts; // codec time base: where the next encoder frame starts
     int64_t m_nLastAudioDts; // stream time base

@@ -14,6 +14,8 @@ bool CAnnexBSource::Load(const std::string& path, std::vector<std::vector<uint8_
     }
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                std::istreambuf_iterator<char>());
+    const size_t size = bytes.size();
+    bytes.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0); // the parser reads past its input
     ParserPtr parser(av_parser_init(AV_CODEC_ID_HEVC));
     CodecContextPtr context(avcodec_alloc_context3(nullptr));
     if (!parser || !context) {
@@ -24,7 +26,7 @@ bool CAnnexBSource::Load(const std::string& path, std::vector<std::vector<uint8_
     for (;;) {
         uint8_t* out = nullptr;
         int outSize = 0;
-        const int remaining = static_cast<int>(bytes.size() - offset);
+        const int remaining = static_cast<int>(size - offset);
         const int used = av_parser_parse2(parser.get(), context.get(), &out, &outSize,
                                           remaining > 0 ? bytes.data() + offset : nullptr,
                                           remaining, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
