@@ -1,6 +1,6 @@
 #include "CMP4.h"
 #include "CAnnexBSource.h"
-#include "CHevcEncoder.h"
+#include "CVideoEncoder.h"
 
 #include "Mp4Reader.h"
 #include "TempDir.h"
@@ -27,11 +27,11 @@ RecordingHeader Header(int width = 320, int height = 240, int fps = 25) {
 }
 
 Units Encode(int pictures, int gop) {
-    CHevcEncoder::Settings settings;
+    CVideoEncoder::Settings settings;
     settings.width = 160;
     settings.height = 96;
     settings.keyInterval = gop;
-    CHevcEncoder encoder(settings, 1);
+    CVideoEncoder encoder(settings, 1);
     Units units;
     std::string error;
     EXPECT_TRUE(encoder.Open(error) && encoder.Encode(pictures, units, error)) << error;
@@ -334,4 +334,38 @@ TEST(CMP4, AudioSpecificConfigForAacLcMono44100) {
     const Mp4Stream& audio = mp4.streams[static_cast<size_t>(mp4.AudioIndex())];
     EXPECT_EQ(audio.sampleRate, 44100);
     EXPECT_EQ(audio.extradata, (Bytes{0x12, 0x08}));
+}
+
+TEST(CMP4, H264ModeCopiesAnH264Stream) {
+    TempDir dir;
+    CVideoEncoder::Settings settings;
+    settings.width = 160;
+    settings.height = 96;
+    settings.keyInterval = 10;
+    settings.h264 = true;
+    CVideoEncoder encoder(settings, 2);
+    Units aus;
+    std::string error;
+    ASSERT_TRUE(encoder.Open(error) && encoder.Encode(20, aus, error)) << error;
+    const RecordingHeader header = Header();
+    {
+        CMP4 muxer;
+        ASSERT_TRUE(muxer.Open(dir.File("h.mp4"), false, &header));
+        Feed(muxer, aus, EvenTimes(aus.size()), 1024, 0);
+        muxer.Close();
+        EXPECT_TRUE(muxer.HasOpenedOutput());
+    }
+    const Mp4Contents mp4 = ReadMp4(dir.File("h.mp4"));
+    ASSERT_TRUE(mp4.opened);
+    EXPECT_EQ(mp4.streams[static_cast<size_t>(mp4.VideoIndex())].codecId, AV_CODEC_ID_H264);
+    const auto video = mp4.PacketsOf(mp4.VideoIndex());
+    ASSERT_EQ(video.size(), aus.size());
+    // The SPS went into the header; the PPS that completed the set is written with the picture.
+    Units expected = AllNalUnits(aus);
+    ASSERT_EQ(expected[0][0] & 0x1F, 7);
+    expected.erase(expected.begin());
+    EXPECT_TRUE(mp4.VideoNalUnits() == expected);
+    for (size_t i = 0; i < video.size(); ++i)
+        EXPECT_EQ(video[i].key, i % 10 == 0) << i;
+    EXPECT_EQ(DecodeErrors(dir.File("h.mp4")), "");
 }

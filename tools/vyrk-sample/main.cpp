@@ -2,8 +2,8 @@
 // benchmarks, optionally with the kinds of damage the reader has to survive.
 
 #include "CAnnexBSource.h"
-#include "CHevcEncoder.h"
 #include "CRecordingWriter.h"
+#include "CVideoEncoder.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -30,7 +30,7 @@ struct Options {
     std::string magic = "v81";
     int channels = 7;
     int headerChannels = -1; // -1: same as channels
-    CHevcEncoder::Settings video;
+    CVideoEncoder::Settings video;
     double seconds = 2.0;
     int uniquePictures = 0; // 0: encode every picture; otherwise encode this many and repeat
     int audioSamples = 1024;
@@ -165,7 +165,7 @@ bool LoadChannelVideo(const Options& o, int channel, Units& units) {
     } else {
         const int total = static_cast<int>(std::lround(o.seconds * o.video.fps));
         const int pictures = o.uniquePictures > 0 ? std::min(o.uniquePictures, total) : total;
-        CHevcEncoder encoder(o.video, channel);
+        CVideoEncoder encoder(o.video, channel);
         ok = encoder.Open(error) && encoder.Encode(pictures, units, error);
     }
     if (!ok)

@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-// Encodes a moving synthetic picture, different per channel, to H.265 with libx265. Every
-// access unit comes back as one Annex B byte string with parameter sets and SEI in band.
-class CHevcEncoder {
+// Encodes a moving synthetic picture, different per channel, to H.265 with libx265 (or H.264
+// with libx264). Every access unit comes back as one Annex B byte string with parameter sets
+// and SEI in band.
+class CVideoEncoder {
 public:
     struct Settings {
         int width = 320;
@@ -19,9 +20,10 @@ public:
         int noise = 0;       // amplitude of per-pixel noise, 0..127
         int threads = 1;
         std::string preset = "ultrafast";
+        bool h264 = false;
     };
 
-    CHevcEncoder(const Settings& settings, int channel);
+    CVideoEncoder(const Settings& settings, int channel);
     bool Open(std::string& error);
     // Encodes the given number of pictures and returns their access units in decode order.
     bool Encode(int pictures, std::vector<std::vector<uint8_t>>& units, std::string& error);

@@ -1,4 +1,4 @@
-#include "CHevcEncoder.h"
+#include "CVideoEncoder.h"
 
 #include <cstring>
 
@@ -6,13 +6,14 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-CHevcEncoder::CHevcEncoder(const Settings& settings, int channel)
+CVideoEncoder::CVideoEncoder(const Settings& settings, int channel)
     : m_settings(settings), m_nChannel(channel), m_nNoiseState(0x9E3779B9u * (channel + 1)) {}
 
-bool CHevcEncoder::Open(std::string& error) {
-    const AVCodec* codec = avcodec_find_encoder_by_name("libx265");
+bool CVideoEncoder::Open(std::string& error) {
+    const char* name = m_settings.h264 ? "libx264" : "libx265";
+    const AVCodec* codec = avcodec_find_encoder_by_name(name);
     if (!codec) {
-        error = "the libx265 encoder is not available";
+        error = std::string("the ") + name + " encoder is not available";
         return false;
     }
     m_pContext.reset(avcodec_alloc_context3(codec));
@@ -40,13 +41,13 @@ bool CHevcEncoder::Open(std::string& error) {
     av_opt_set(c->priv_data, "x265-params", params.c_str(), 0);
     const int rc = avcodec_open2(c, codec, nullptr);
     if (rc < 0) {
-        error = "cannot open libx265: " + AvErrorText(rc);
+        error = std::string("cannot open ") + name + ": " + AvErrorText(rc);
         return false;
     }
     return true;
 }
 
-void CHevcEncoder::Paint(AVFrame* frame, int index) {
+void CVideoEncoder::Paint(AVFrame* frame, int index) {
     const int w = frame->width, h = frame->height;
     const int boxSize = h / 4 > 8 ? h / 4 : 8;
     const int boxX = (index * (3 + m_nChannel) + m_nChannel * 29) % (w > boxSize ? w - boxSize : 1);
@@ -72,8 +73,8 @@ void CHevcEncoder::Paint(AVFrame* frame, int index) {
     }
 }
 
-bool CHevcEncoder::Encode(int pictures, std::vector<std::vector<uint8_t>>& units,
-                          std::string& error) {
+bool CVideoEncoder::Encode(int pictures, std::vector<std::vector<uint8_t>>& units,
+                           std::string& error) {
     FramePtrAV frame(av_frame_alloc());
     if (!frame) {
         error = "out of memory";
@@ -104,7 +105,7 @@ bool CHevcEncoder::Encode(int pictures, std::vector<std::vector<uint8_t>>& units
     return Drain(units, error);
 }
 
-bool CHevcEncoder::Drain(std::vector<std::vector<uint8_t>>& units, std::string& error) {
+bool CVideoEncoder::Drain(std::vector<std::vector<uint8_t>>& units, std::string& error) {
     for (;;) {
         const int rc = avcodec_receive_packet(m_pContext.get(), m_pPacket.get());
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
