@@ -1,0 +1,24 @@
+#include "ApplicationLook.h"
+
+#include <QtCore/QFile>
+#include <QtGui/QColor>
+#include <QtGui/QPalette>
+#include <QtWidgets/QApplication>
+
+namespace ApplicationLook {
+
+QString ReadStyleSheet(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray bytes = file.readAll();
+    const int zero = bytes.indexOf('\0');
+    return QString::fromLatin1(bytes.constData(), zero < 0 ? bytes.size() : zero);
+}
+
+void Apply(QApplication& app) {
+    app.setStyleSheet(ReadStyleSheet("./skin/black.css"));
+    QApplication::setPalette(QPalette(QColor("#F0F0F0")));
+}
+
+} // namespace ApplicationLook

@@ -1,0 +1,198 @@
+// The frameless window's own chrome: flags, glyphs, dragging, maximize/restore, close; and the
+// application's look (style sheet, palette, embedded image).
+
+#include "ApplicationLook.h"
+#include "GuiDriver.h"
+#include "IconHelper.h"
+#include "MainWindow.h"
+
+#include <QtCore/QResource>
+#include <QtCore/QTemporaryDir>
+#include <QtGui/QScreen>
+#include <QtTest/QtTest>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QPushButton>
+
+namespace {
+
+template <typename T> T* Child(QWidget& w, const char* name) {
+    T* child = w.findChild<T*>(name);
+    if (!child)
+        qFatal("no child %s", name);
+    return child;
+}
+
+void SendMouse(QWidget* target, QEvent::Type type, const QPoint& global, Qt::MouseButton button,
+               Qt::MouseButtons buttons) {
+    const QPoint local = target->mapFromGlobal(global);
+    QMouseEvent event(type, local, local, global, button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(target, &event);
+}
+
+} // namespace
+
+class MainWindowChromeTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { ClearSettings(); }
+    void hasFramelessFlagsAndGlyphs();
+    void leftButtonDragMovesAndKeepsTheGrabPoint();
+    void otherButtonsAndScreenFillingDoNotMove();
+    void maximizeAndRestoreExactly();
+    void doubleClickOnTitleTextOnly();
+    void closeEndsTheLoopWithZero();
+    void iconHelperIsOneInstance();
+    void styleSheetAndEmbeddedImage();
+};
+
+void MainWindowChromeTest::hasFramelessFlagsAndGlyphs() {
+    MainWindow w;
+    // Exactly the three hints; the toolkit itself marks a parentless widget as a window.
+    QCOMPARE(unsigned(w.windowFlags() & ~Qt::WindowType_Mask), 0xE800u);
+    QCOMPARE(w.windowType(), Qt::Window);
+    QVERIFY(w.windowFlags().testFlag(Qt::FramelessWindowHint));
+    QVERIFY(w.windowFlags().testFlag(Qt::WindowSystemMenuHint));
+    QVERIFY(w.windowFlags().testFlag(Qt::WindowMinMaxButtonsHint));
+    QVERIFY(!w.windowFlags().testFlag(Qt::WindowTitleHint));
+    QCOMPARE(Child<QPushButton>(w, "btnMenu_Close")->text(), QString(QChar(0xF00D)));
+    QCOMPARE(Child<QPushButton>(w, "btnMenu_Max")->text(), QString(QChar(0xF096)));
+    QCOMPARE(Child<QPushButton>(w, "btnMenu_Min")->text(), QString(QChar(0xF068)));
+    QCOMPARE(Child<QLabel>(w, "lab_Ico")->text(), QString(QChar(0xF030)));
+    QCOMPARE(Child<QLabel>(w, "lab_Ico")->font().pointSize(), 12);
+    QCOMPARE(Child<QPushButton>(w, "btnMenu_Max")->font().pointSize(), 10);
+    QCOMPARE(Child<QPushButton>(w, "btnMenu_Max")->font().family(),
+             IconHelper::Instance()->Family());
+    QVERIFY2(!IconHelper::Instance()->Family().isEmpty(), "the icon font did not load from ./skin");
+}
+
+void MainWindowChromeTest::leftButtonDragMovesAndKeepsTheGrabPoint() {
+    MainWindow w;
+    w.show();
+    w.move(40, 30);
+    QLabel* title = Child<QLabel>(w, "lab_Title");
+    const QPoint grab = title->mapToGlobal(QPoint(20, 8));
+    const QPoint offset = grab - w.pos();
+    SendMouse(title, QEvent::MouseButtonPress, grab, Qt::LeftButton, Qt::LeftButton);
+    const QPoint to = grab + QPoint(123, 77);
+    SendMouse(title, QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+    QCOMPARE(w.pos(), QPoint(40 + 123, 30 + 77));
+    QCOMPARE(to - w.pos(), offset); // the grab point stays under the cursor
+    SendMouse(title, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    SendMouse(title, QEvent::MouseMove, to + QPoint(50, 50), Qt::NoButton, Qt::LeftButton);
+    QCOMPARE(w.pos(), QPoint(163, 107)); // released: no longer dragging
+}
+
+void MainWindowChromeTest::otherButtonsAndScreenFillingDoNotMove() {
+    MainWindow w;
+    w.show();
+    w.move(10, 10);
+    QWidget* bar = Child<QWidget>(w, "widget_title");
+    const QPoint grab = bar->mapToGlobal(QPoint(200, 10));
+    SendMouse(bar, QEvent::MouseButtonPress, grab, Qt::RightButton, Qt::RightButton);
+    SendMouse(bar, QEvent::MouseMove, grab + QPoint(90, 40), Qt::NoButton, Qt::RightButton);
+    QCOMPARE(w.pos(), QPoint(10, 10));
+    SendMouse(bar, QEvent::MouseButtonRelease, grab, Qt::RightButton, Qt::NoButton);
+
+    QTest::mouseClick(Child<QPushButton>(w, "btnMenu_Max"), Qt::LeftButton);
+    const QRect filled = w.geometry();
+    const QPoint grab2 = bar->mapToGlobal(QPoint(200, 10));
+    SendMouse(bar, QEvent::MouseButtonPress, grab2, Qt::LeftButton, Qt::LeftButton);
+    SendMouse(bar, QEvent::MouseMove, grab2 + QPoint(90, 40), Qt::NoButton, Qt::LeftButton);
+    QCOMPARE(w.geometry(), filled);
+}
+
+void MainWindowChromeTest::maximizeAndRestoreExactly() {
+    MainWindow w;
+    w.show();
+    w.setGeometry(QRect(37, 41, 900, 650));
+    const QRect before = w.geometry();
+    QPushButton* max = Child<QPushButton>(w, "btnMenu_Max");
+    QTest::mouseClick(max, Qt::LeftButton);
+    QCOMPARE(w.geometry(), QGuiApplication::primaryScreen()->geometry());
+    QCOMPARE(max->text(), QString(QChar(0xF079)));
+    QCOMPARE(max->toolTip(), QString::fromUtf8("还原"));
+    QVERIFY(!w.isMaximized()); // never the toolkit's own maximized state
+    QTest::mouseClick(max, Qt::LeftButton);
+    QCOMPARE(w.geometry(), before);
+    QCOMPARE(max->text(), QString(QChar(0xF096)));
+    QCOMPARE(max->toolTip(), QString::fromUtf8("最大化"));
+    QVERIFY(!max->hasFocus());
+}
+
+void MainWindowChromeTest::doubleClickOnTitleTextOnly() {
+    MainWindow w;
+    w.show();
+    w.setGeometry(QRect(20, 20, 820, 610));
+    const QRect before = w.geometry();
+    QLabel* title = Child<QLabel>(w, "lab_Title");
+    QLabel* icon = Child<QLabel>(w, "lab_Ico");
+    QWidget* bar = Child<QWidget>(w, "widget_title");
+    for (QWidget* target : {static_cast<QWidget*>(icon), bar}) {
+        SendMouse(target, QEvent::MouseButtonDblClick, target->mapToGlobal(QPoint(5, 5)),
+                  Qt::LeftButton, Qt::LeftButton);
+        SendMouse(target, QEvent::MouseButtonRelease, target->mapToGlobal(QPoint(5, 5)),
+                  Qt::LeftButton, Qt::NoButton);
+        QCOMPARE(w.geometry(), before);
+    }
+    SendMouse(title, QEvent::MouseButtonDblClick, title->mapToGlobal(QPoint(5, 5)), Qt::LeftButton,
+              Qt::LeftButton);
+    QCOMPARE(w.geometry(), QGuiApplication::primaryScreen()->geometry());
+    QCOMPARE(Child<QPushButton>(w, "btnMenu_Max")->toolTip(), QString::fromUtf8("还原"));
+    SendMouse(title, QEvent::MouseButtonDblClick, title->mapToGlobal(QPoint(5, 5)), Qt::LeftButton,
+              Qt::LeftButton);
+    QCOMPARE(w.geometry(), before);
+    QCOMPARE(Child<QPushButton>(w, "btnMenu_Max")->text(), QString(QChar(0xF096)));
+}
+
+void MainWindowChromeTest::closeEndsTheLoopWithZero() {
+    MainWindow w;
+    w.show();
+    QTimer::singleShot(
+        0, &w, [&] { QTest::mouseClick(Child<QPushButton>(w, "btnMenu_Close"), Qt::LeftButton); });
+    QTimer::singleShot(10000, [] { QCoreApplication::exit(99); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+}
+
+void MainWindowChromeTest::iconHelperIsOneInstance() {
+    IconHelper* first = IconHelper::Instance();
+    QCOMPARE(IconHelper::Instance(), first);
+    QCOMPARE(first->parent(), static_cast<QObject*>(QCoreApplication::instance()));
+    QLabel label;
+    first->SetIcon(&label, QChar(0xF030), 17);
+    QCOMPARE(label.text(), QString(QChar(0xF030)));
+    QCOMPARE(label.font().pointSize(), 17);
+}
+
+void MainWindowChromeTest::styleSheetAndEmbeddedImage() {
+    QTemporaryDir dir;
+    QFile css(dir.filePath("a.css"));
+    QVERIFY(css.open(QIODevice::WriteOnly));
+    css.write(QByteArray("QLabel { color: red; }\0QWidget { color: blue; }", 46));
+    css.close();
+    QCOMPARE(ApplicationLook::ReadStyleSheet(css.fileName()), QString("QLabel { color: red; }"));
+    QCOMPARE(ApplicationLook::ReadStyleSheet(dir.filePath("missing.css")), QString());
+    QFile latin(dir.filePath("l.css"));
+    QVERIFY(latin.open(QIODevice::WriteOnly));
+    latin.write("/* \xe9 */");
+    latin.close();
+    QCOMPARE(ApplicationLook::ReadStyleSheet(latin.fileName()), QString::fromUtf8("/* é */"));
+
+    QResource image(":/IconAdd/skin/checkbox_checked.png");
+    QVERIFY(image.isValid());
+    QCOMPARE(image.compressionAlgorithm(), QResource::NoCompression);
+    QImage picture(":/IconAdd/skin/checkbox_checked.png");
+    QCOMPARE(picture.size(), QSize(52, 52));
+    QCOMPARE(picture.format(), QImage::Format_Indexed8);
+    QVERIFY(picture.hasAlphaChannel());
+
+    // The application's own sheet parses and the palette derives from #F0F0F0.
+    QVERIFY(!ApplicationLook::ReadStyleSheet("./skin/black.css").isEmpty());
+    ApplicationLook::Apply(*qApp);
+    QCOMPARE(QApplication::palette().color(QPalette::Button), QColor("#F0F0F0"));
+    qApp->setStyleSheet(QString());
+}
+
+QTEST_MAIN(MainWindowChromeTest)
+#include "MainWindowChromeTest.moc"
