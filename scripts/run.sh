@@ -7,6 +7,11 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh build >/dev/null
 
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  # The window reads ./skin from its working directory: the repository root.
+  exec build/bin/vyrk-converter
+fi
+
 out=build/run
 mkdir -p "$out"
 build/bin/vyrk-sample -o "$out/sample.Vyrk" --quiet
