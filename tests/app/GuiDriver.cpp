@@ -10,6 +10,7 @@
 #include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QFileDialog>
+#include <QtWidgets/QLineEdit>
 #include <QtWidgets/QMessageBox>
 
 GuiDriver::GuiDriver() {
@@ -49,15 +50,21 @@ void GuiDriver::Poll() {
         if (answer == Answer::Cancel) {
             dialog->reject();
         } else if (answer == Answer::Folder) {
-            dialog->setDirectory(QFileInfo(m_folder).absolutePath());
-            dialog->selectFile(m_folder);
+            // In folder mode, accepting with nothing typed selects the folder being shown; this
+            // does not wait for the dialog's file model to load.
+            dialog->setDirectory(m_folder);
             static_cast<QDialog*>(dialog)->accept();
         } else {
             dialog->setDirectory(QFileInfo(m_files.first()).absolutePath());
             QStringList quoted;
             for (const QString& f : m_files)
                 quoted << "\"" + QFileInfo(f).fileName() + "\"";
-            dialog->selectFile(quoted.join(' '));
+            // Typed into the name field, as an operator would; selectFile() leaves the field alone
+            // once it has focus.
+            if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit"))
+                name->setText(quoted.join(' '));
+            else
+                dialog->selectFile(quoted.join(' '));
             static_cast<QDialog*>(dialog)->accept();
         }
         return;
