@@ -363,9 +363,21 @@ void CMP4::InputAudio(const uint8_t* data, int32_t size, int32_t extra, uint64_t
 
 void CMP4::PushFrame(FramePtr frame) {
     const int64_t size = static_cast<int64_t>(frame->data.size());
-    Thread::Lock::CLockGuard guard(&m_frameQueue);
-    InsertByTimestamp(m_frameQueue.m_items, std::move(frame));
-    m_nPendingBytes += size;
+    bool wasEmpty;
+    {
+        Thread::Lock::CLockGuard guard(&m_frameQueue);
+        wasEmpty = m_frameQueue.m_items.empty();
+        InsertByTimestamp(m_frameQueue.m_items, std::move(frame));
+        m_nPendingBytes += size;
+    }
+    if (wasEmpty) {
+        // The writer may be idling; wake it instead of letting the frame wait out the pause.
+        {
+            std::lock_guard<std::mutex> lock(m_wakeMutex);
+            m_bWork = true;
+        }
+        m_wake.notify_one();
+    }
 }
 
 // ---- writer thread ----------------------------------------------------------------------------
@@ -388,9 +400,12 @@ bool CMP4::Run() {
 }
 
 void CMP4::WaitForWork() {
-    // An idle writer looks again every 200 ms; Close wakes it at once.
+    // An idle writer looks again every 200 ms at the latest; a frame arriving in the empty queue
+    // or Close wakes it at once.
     std::unique_lock<std::mutex> lock(m_wakeMutex);
-    m_wake.wait_for(lock, std::chrono::milliseconds(200), [this] { return m_bStop.load() != 0; });
+    m_wake.wait_for(lock, std::chrono::milliseconds(200),
+                    [this] { return m_bStop.load() != 0 || m_bWork; });
+    m_bWork = false;
 }
 
 void CMP4::ProcessFrame(const FramePtr& frame) {

@@ -117,5 +117,6 @@ private:
     bool m_bAccepting; // set once the writer thread runs; reader-thread state only
     std::mutex m_wakeMutex;
     std::condition_variable m_wake;
+    bool m_bWork; // a frame arrived while the queue was empty; guarded by m_wakeMutex
     std::shared_ptr<std::thread> m_pThread;
 };
