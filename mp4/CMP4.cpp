@@ -12,6 +12,7 @@ extern "C" {
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -105,7 +106,7 @@ void CMP4::OpenOutput() {
     const bool parserOk = OpenParser(videoId);
     m_pAudioStream = AddAudioStream(AV_CODEC_ID_AAC);
     if (!m_pVideoStream || !m_pAudioStream || !parserOk || !OpenAudioFilter()) {
-        FailOutput();
+        FailOutput(false);
         return;
     }
     if (!OpenResampler())
@@ -114,7 +115,7 @@ void CMP4::OpenOutput() {
     if (avio_open(&m_pOutputCtx->pb, m_strOutputPath.c_str(), AVIO_FLAG_WRITE) < 0) {
         printf("avio_open RTMP Error...");
         fflush(stdout);
-        FailOutput();
+        FailOutput(false);
         return;
     }
     printf("avio_open RTMP OK...");
@@ -123,7 +124,7 @@ void CMP4::OpenOutput() {
     if (rc < 0) {
         printf("avformat_write_header Error %d .\n", rc);
         fflush(stdout);
-        FailOutput();
+        FailOutput(false);
         return;
     }
     m_bOutputOpened = true;
@@ -267,13 +268,8 @@ bool CMP4::OpenResampler() {
     return true;
 }
 
-void CMP4::FailOutput() {
-    if (m_pOutputCtx) {
-        if (m_pOutputCtx->pb)
-            avio_closep(&m_pOutputCtx->pb);
-        avformat_free_context(m_pOutputCtx);
-        m_pOutputCtx = nullptr;
-    }
+void CMP4::FailOutput(bool headerWritten) {
+    CloseFile(headerWritten);
     m_pVideoStream = nullptr;
     m_pAudioStream = nullptr;
     m_pSwrCtx.reset();
@@ -293,21 +289,29 @@ void CMP4::Close() {
         m_pThread.reset();
     }
     FlushOutput();
-    FinishFile();
+    CloseFile(true);
     FreeMedia();
 }
 
-void CMP4::FinishFile() {
+void CMP4::CloseFile(bool writeTrailer) {
     if (!m_pOutputCtx)
         return;
     if (m_pOutputCtx->pb) {
-        const int trailer = av_write_trailer(m_pOutputCtx);
+        // Without its trailer an MP4 cannot be played: such a file is removed, so every file
+        // left behind is a finished one. The recording itself still holds the data.
+        const int trailer = writeTrailer ? av_write_trailer(m_pOutputCtx) : AVERROR_UNKNOWN;
         const int closed = avio_closep(&m_pOutputCtx->pb);
+        struct stat st;
         if (trailer < 0 || closed < 0) {
-            printf("MP4 av_write_trailer Error . %d , %d\n", trailer, closed);
-            fflush(stdout);
+            printf("MP4 cannot finish %s (%d, %d), removed.\n", m_strOutputPath.c_str(), trailer,
+                   closed);
+            remove(m_strOutputPath.c_str());
+            m_bOutputFailed = true;
+        } else if (stat(m_strOutputPath.c_str(), &st) != 0) {
+            printf("MP4 output %s disappeared while it was written.\n", m_strOutputPath.c_str());
             m_bOutputFailed = true;
         }
+        fflush(stdout);
     }
     avformat_free_context(m_pOutputCtx);
     m_pOutputCtx = nullptr;
@@ -516,7 +520,8 @@ void CMP4::WriteVideoPacket(const uint8_t* data, int size, int64_t pts, bool key
     if (rc < 0) {
         printf("MP4 av_interleaved_write_frame 2 Error . %d , PTS: %" PRId64 "\n", rc, pts);
         fflush(stdout);
-        FailOutput();
+        // What was written so far stays playable if the trailer can still be written.
+        FailOutput(true);
     }
 }
 

@@ -78,9 +78,9 @@ private:
     bool OpenAudioFilter();
     bool OpenResampler();
     std::vector<uint8_t> VideoExtradata() const;
-    void FailOutput();
+    void FailOutput(bool headerWritten);
     void FlushOutput();
-    void FinishFile();
+    void CloseFile(bool writeTrailer);
     void FreeMedia();
     int64_t SinceBase(uint64_t timestampMs) const;
 

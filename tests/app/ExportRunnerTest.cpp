@@ -85,6 +85,7 @@ private slots:
     void exportsEveryRecordingIntoANewNestedFolder();
     void aFolderThatCannotBeMadeStartsNothing();
     void anUnreadableRecordingShowsTheErrorAndTheNextStillConverts();
+    void anOutputThatCannotBeWrittenShowsTheErrorIcon();
     void besideTheSourceAndASecondExport();
     void closingDuringAnExportLeavesFinishedFiles();
 
@@ -165,6 +166,31 @@ void ExportRunnerTest::anUnreadableRecordingShowsTheErrorAndTheNextStillConverts
     QCOMPARE(icons.Of(0), QList<S>({S::Running, S::Failed}));
     QCOMPARE(icons.Of(1), QList<S>({S::Running, S::Done}));
     QCOMPARE(DecodeErrors(dir.filePath("good/0.mp4")), QString());
+}
+
+void ExportRunnerTest::anOutputThatCannotBeWrittenShowsTheErrorIcon() {
+    QTemporaryDir dir;
+    const QString blocked =
+        MakeRecording(dir, "blocked.Vyrk", {"--channels", "1", "--seconds", "0.5"});
+    const QString fine = MakeRecording(dir, "fine.Vyrk", {"--channels", "1", "--seconds", "0.5"});
+    QDir().mkpath(dir.filePath("out"));
+    QFile file(dir.filePath("out/blocked")); // where the job's folder would go
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    MainWindow w;
+    w.show();
+    IconLog icons(w);
+    m_driver.AcceptNextFileDialog({blocked, fine});
+    QTest::mouseClick(Child<QPushButton>(w, "AddFButton"), Qt::LeftButton);
+    Child<QCheckBox>(w, "UseSrcDirCheckBox")->setChecked(false);
+    Child<QLineEdit>(w, "ExportDirEdit")->setText(dir.filePath("out"));
+    QTest::mouseClick(Child<QPushButton>(w, "ExportButton"), Qt::LeftButton);
+    QVERIFY(
+        WaitUntil([&] { return m_driver.m_messageBoxes.contains(QString::fromUtf8("导出完成")); }));
+    using S = MainWindow::EntryState;
+    QCOMPARE(icons.Of(0), QList<S>({S::Running, S::Failed}));
+    QCOMPARE(icons.Of(1), QList<S>({S::Running, S::Done}));
+    QCOMPARE(DecodeErrors(dir.filePath("out/fine/0.mp4")), QString());
 }
 
 void ExportRunnerTest::besideTheSourceAndASecondExport() {
