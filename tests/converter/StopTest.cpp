@@ -1,0 +1,76 @@
+// Stopping a conversion at any moment finishes every file it began and leaves no thread behind.
+
+#include "CVyrkConverter.h"
+
+#include "Mp4Reader.h"
+#include "Subprocess.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <dirent.h>
+#include <thread>
+
+namespace {
+
+int ThreadCount() {
+    int count = 0;
+    if (DIR* tasks = opendir("/proc/self/task")) {
+        while (const dirent* e = readdir(tasks))
+            if (e->d_name[0] != '.')
+                ++count;
+        closedir(tasks);
+    }
+    return count;
+}
+
+} // namespace
+
+TEST(StopConversion, AtAnyMomentEveryBegunFileIsFinished) {
+    TempDir dir;
+    const std::string rec = dir.File("r.Vyrk");
+    MakeSample(rec, {"--channels", "3", "--seconds", "30", "--unique", "25", "--width", "320",
+                     "--height", "240", "--noise", "25", "--quiet"});
+    const int threadsBefore = ThreadCount();
+    for (int delayMs : {0, 1, 3, 10, 30, 80, 200, 500, 1500}) {
+        SCOPED_TRACE("stop after " + std::to_string(delayMs) + " ms");
+        const std::string prefix = dir.File("s" + std::to_string(delayMs) + "-");
+        {
+            CVyrkConverter converter;
+            ASSERT_TRUE(converter.Init(rec, prefix));
+            ASSERT_TRUE(converter.Start());
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            converter.Stop();
+            EXPECT_TRUE(converter.IsFinished());
+            EXPECT_TRUE(converter.IsIdle());
+        }
+        EXPECT_EQ(ThreadCount(), threadsBefore) << "a thread outlived its conversion";
+        for (int ch = 0; ch < 3; ++ch) {
+            const std::string path = prefix + std::to_string(ch) + ".mp4";
+            if (!FileExists(path))
+                continue;
+            EXPECT_TRUE(ReadMp4(path).opened) << path;
+            EXPECT_EQ(DecodeErrors(path), "") << path;
+        }
+    }
+}
+
+TEST(StopConversion, DestroyingARunningConverterStopsIt) {
+    TempDir dir;
+    const std::string rec = dir.File("r.Vyrk");
+    MakeSample(rec, {"--channels", "2", "--seconds", "20", "--unique", "25", "--width", "160",
+                     "--height", "120", "--quiet"});
+    const int threadsBefore = ThreadCount();
+    {
+        CVyrkConverter converter;
+        ASSERT_TRUE(converter.Init(rec, dir.File("d-")));
+        ASSERT_TRUE(converter.Start());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(ThreadCount(), threadsBefore);
+    for (int ch = 0; ch < 2; ++ch)
+        if (FileExists(dir.File("d-" + std::to_string(ch) + ".mp4"))) {
+            EXPECT_TRUE(ReadMp4(dir.File("d-" + std::to_string(ch) + ".mp4")).opened);
+        }
+}
