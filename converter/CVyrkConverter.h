@@ -13,8 +13,8 @@
 // CFileLoader and routes every record to the muxer of its channel.
 class CVyrkConverter : public ILoaderCallback {
 public:
-    static const int kMaxChannels = 8;
-    static const size_t kFileNameBufferSize = 260;
+    static constexpr int kMaxChannels = 8;
+    static constexpr size_t kFileNameBufferSize = 260;
 
     // What became of one channel's output, known once the conversion has finished.
     enum class ChannelResult { None, Written, Failed };

@@ -431,23 +431,58 @@ void CMP4::CollectParameterSet(const SFFData& frame) {
                                        : frame.nNalType == kHevcPps       ? &m_pps
                                        : frame.nNalType == kHevcPrefixSei ? &m_sei
                                                                           : nullptr;
-        if (target)
+        if (target) {
             *target = frame.data;
+            m_bParameterSetsChanged = true;
+        }
         return;
     }
-    if (frame.nNalType == kH264Sps)
-        m_sps = frame.data;
-    else if (frame.nNalType == kH264Pps)
-        m_pps = frame.data;
+    if (frame.nNalType == kH264Sps || frame.nNalType == kH264Pps) {
+        (frame.nNalType == kH264Sps ? m_sps : m_pps) = frame.data;
+        m_bParameterSetsChanged = true;
+    }
     m_vps.clear();
 }
 
-bool CMP4::IsReadyToOpen(const SFFData& frame) const {
-    if (!m_bHevc)
-        return !m_sps.empty() && !m_pps.empty();
-    // A prefix SEI completes the set; a stream without one opens at its first picture.
-    return !m_vps.empty() && !m_sps.empty() && !m_pps.empty() &&
-           (!m_sei.empty() || frame.nNalType <= kHevcLastVcl);
+bool CMP4::IsReadyToOpen(const SFFData& frame) {
+    bool complete;
+    if (!m_bHevc) {
+        complete = !m_sps.empty() && !m_pps.empty();
+    } else {
+        // A prefix SEI completes the set; a stream without one opens at its first picture.
+        complete = !m_vps.empty() && !m_sps.empty() && !m_pps.empty() &&
+                   (!m_sei.empty() || frame.nNalType <= kHevcLastVcl);
+    }
+    if (!complete)
+        return false;
+    if (m_bParameterSetsChanged) {
+        m_bParameterSetsChanged = false;
+        m_bParameterSetsUsable = AreParameterSetsUsable();
+    }
+    return m_bParameterSetsUsable;
+}
+
+bool CMP4::AreParameterSetsUsable() const {
+    // The MP4 writer parses the parameter sets again for the file's header, with far fewer
+    // checks than a decoder: damaged ones can keep it busy for minutes. A decoder that refuses
+    // them means waiting for the next, intact set.
+    const AVCodec* decoder = avcodec_find_decoder(m_bHevc ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264);
+    if (!decoder)
+        return true;
+    CodecContextPtr ctx(avcodec_alloc_context3(decoder));
+    if (!ctx)
+        return false;
+    std::vector<uint8_t> sets;
+    for (const std::vector<uint8_t>* unit : {&m_vps, &m_sps, &m_pps})
+        sets.insert(sets.end(), unit->begin(), unit->end());
+    ctx->extradata = static_cast<uint8_t*>(av_mallocz(sets.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!ctx->extradata)
+        return false;
+    memcpy(ctx->extradata, sets.data(), sets.size());
+    ctx->extradata_size = static_cast<int>(sets.size());
+    ctx->err_recognition = AV_EF_EXPLODE;
+    ctx->thread_count = 1;
+    return avcodec_open2(ctx.get(), decoder, nullptr) >= 0;
 }
 
 void CMP4::WriteVideoFrame(const FramePtr& frame) {

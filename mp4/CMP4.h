@@ -50,7 +50,7 @@ public:
     static void MakeAudioSpecificConfig(unsigned samplingIndex, unsigned channelConfig,
                                         uint8_t* out);
 
-    static const int kAudioSampleRate = 44100;
+    static constexpr int kAudioSampleRate = 44100;
 
 private:
     void PushFrame(FramePtr frame);
@@ -60,7 +60,8 @@ private:
 
     void WriteVideoFrame(const FramePtr& frame);
     void CollectParameterSet(const SFFData& frame);
-    bool IsReadyToOpen(const SFFData& frame) const;
+    bool IsReadyToOpen(const SFFData& frame);
+    bool AreParameterSetsUsable() const;
     void ParseVideo(const uint8_t* data, int size, int64_t pts);
     void WriteVideoPacket(const uint8_t* data, int size, int64_t pts, bool keyFrame);
 
@@ -117,6 +118,8 @@ private:
     bool m_bAccepting; // set once the writer thread runs; reader-thread state only
     std::mutex m_wakeMutex;
     std::condition_variable m_wake;
-    bool m_bWork; // a frame arrived while the queue was empty; guarded by m_wakeMutex
+    bool m_bWork = false; // a frame arrived while the queue was empty; guarded by m_wakeMutex
+    bool m_bParameterSetsChanged = false; // writer thread only
+    bool m_bParameterSetsUsable = false;
     std::shared_ptr<std::thread> m_pThread;
 };

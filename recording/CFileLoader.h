@@ -24,9 +24,9 @@ template <typename T> struct UninitialisedAllocator : std::allocator<T> {
 // data and, at the end, waits until the consumer is idle before OnEnd.
 class CFileLoader : public ILoader {
 public:
-    static const int32_t kWindowSize = 64 * 1024 * 1024;
-    static const int32_t kBackPressureBytes = 256 * 1024 * 1024;
-    static const unsigned kPauseStepMs = 100;
+    static constexpr int32_t kWindowSize = 64 * 1024 * 1024;
+    static constexpr int32_t kBackPressureBytes = 256 * 1024 * 1024;
+    static constexpr unsigned kPauseStepMs = 100;
 
     CFileLoader();
     CFileLoader(const CFileLoader&) = delete;

@@ -6,7 +6,7 @@
 // The 19-byte header in front of every record. Decoded from and encoded to little-endian bytes
 // explicitly, so no code ever reads it through an unaligned pointer.
 struct RecordHeader {
-    static const int kSize = 19;
+    static constexpr int kSize = 19;
     enum Type : uint8_t { kVideo = 0, kAudio = 2 };
 
     uint8_t channel;

@@ -5,7 +5,7 @@
 #include <string>
 
 void RecordingHeader::SetV80Defaults() {
-    static const int32_t kValues[] = {0, 7, 0, 7, 2592, 1944, 1, 30, 7000, 2592, 1944};
+    static constexpr int32_t kValues[] = {0, 7, 0, 7, 2592, 1944, 1, 30, 7000, 2592, 1944};
     Clear();
     for (int i = 0; i < 11; ++i)
         SetFieldAt(i * 4, kValues[i]);

@@ -6,13 +6,13 @@
 // The 1068-byte block of recording-wide parameters, kept byte for byte as stored in the file.
 // Fields are read at their offsets, little-endian; the bytes no one interprets travel along.
 struct RecordingHeader {
-    static const int kSize = 1068;
-    static const int kChannelCountOffset = 12;
-    static const int kVideoWidthOffset = 16;
-    static const int kVideoHeightOffset = 20;
-    static const int kFrameRateDenOffset = 24;
-    static const int kFrameRateNumOffset = 28;
-    static const int kVideoBitRateOffset = 32;
+    static constexpr int kSize = 1068;
+    static constexpr int kChannelCountOffset = 12;
+    static constexpr int kVideoWidthOffset = 16;
+    static constexpr int kVideoHeightOffset = 20;
+    static constexpr int kFrameRateDenOffset = 24;
+    static constexpr int kFrameRateNumOffset = 28;
+    static constexpr int kVideoBitRateOffset = 32;
 
     uint8_t bytes[kSize];
 

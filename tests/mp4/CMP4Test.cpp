@@ -1,6 +1,7 @@
 #include "CMP4.h"
 #include "CAnnexBSource.h"
 #include "CVideoEncoder.h"
+#include "FindNalUnit.h"
 
 #include "Mp4Reader.h"
 #include "TempDir.h"
@@ -368,4 +369,29 @@ TEST(CMP4, H264ModeCopiesAnH264Stream) {
     for (size_t i = 0; i < video.size(); ++i)
         EXPECT_EQ(video[i].key, i % 10 == 0) << i;
     EXPECT_EQ(DecodeErrors(dir.File("h.mp4")), "");
+}
+
+TEST(CMP4, DamagedParameterSetsNeverReachTheFileHeader) {
+    // Found by fuzzing: an SPS whose long-term picture count is absurd made the MP4 writer's own
+    // parameter-set parser loop for minutes while it wrote the trailer.
+    const std::string bytes =
+        ReadWholeFile(std::string(VYRK_SOURCE_DIR) +
+                      "/tests/fuzz/corpus/frames/regression-damaged-sps-long-trailer.hevc");
+    ASSERT_FALSE(bytes.empty());
+    const Bytes data(bytes.begin(), bytes.end());
+    TempDir dir;
+    const RecordingHeader header = Header();
+    CMP4 muxer;
+    ASSERT_TRUE(muxer.Open(dir.File("d.mp4"), true, &header));
+    uint64_t t = 0;
+    ForEachNalUnit(
+        data.data(), static_cast<int32_t>(data.size()), [&](const uint8_t* unit, int32_t n) {
+            Bytes record = {0, 0, 0, 1};
+            record.insert(record.end(), unit, unit + n);
+            muxer.InputVideo(record.data(), static_cast<int32_t>(record.size()), 0, t += 10);
+        });
+    const auto before = std::chrono::steady_clock::now();
+    muxer.Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(20));
+    EXPECT_EQ(muxer.GetPendingSize(), 0);
 }

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Conversion speed and memory: vyrk2mp4 over a generated 7-channel recording (about 1 GiB by
+# default), against cat of the same file in the same run; prints wall time, throughput and peak
+# memory, and the memory bound the design promises.
+# Usage: bench/convert.sh [size in MiB, default 1024]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+scripts/build.sh build >/dev/null
+
+size_mib=${1:-1024}
+work=${BENCH_DIR:-build/bench}
+mkdir -p "$work"
+rec="$work/convert-${size_mib}MiB.Vyrk"
+if [ ! -f "$rec" ]; then
+  build/bin/vyrk-sample -o "$work/probe.Vyrk" --width 1280 --height 720 --noise 30 --unique 25 \
+    --seconds 1 --quiet
+  per_second=$(stat -c %s "$work/probe.Vyrk")
+  seconds=$(( size_mib * 1024 * 1024 / per_second + 1 ))
+  echo "writing $rec ($seconds s of 7 channels at 1280x720)"
+  build/bin/vyrk-sample -o "$rec" --width 1280 --height 720 --noise 30 --unique 25 \
+    --seconds "$seconds" --quiet
+  rm -f "$work/probe.Vyrk"
+fi
+bytes=$(stat -c %s "$rec")
+out="$work/convert-out"
+rm -rf "$out"
+
+cat "$rec" > /dev/null
+t0=$(date +%s.%N); cat "$rec" > /dev/null; t1=$(date +%s.%N)
+/usr/bin/time -f "%e %M" -o "$work/convert.time" build/bin/vyrk2mp4 -o "$out" "$rec" > "$work/convert.log" 2>&1
+read -r seconds peak_kib < "$work/convert.time"
+written=$(du -sb "$out" | cut -f1)
+
+awk -v b="$bytes" -v w="$written" -v c="$(awk -v a="$t0" -v b="$t1" 'BEGIN{print b-a}')" \
+    -v s="$seconds" -v m="$peak_kib" 'BEGIN {
+  mib = b / 1048576;
+  printf "recording       %.0f MiB, 7 channels\n", mib;
+  printf "written         %.0f MiB of MP4\n", w / 1048576;
+  printf "cat             %.2f s\n", c;
+  printf "vyrk2mp4        %.2f s  %.0f MiB/s  (%.1fx real time of cat)\n", s, mib / s, s / c;
+  printf "peak memory     %.0f MiB\n", m / 1024;
+  printf "design bound    %.0f MiB  (64 MiB window + 256 MiB back-pressure threshold + one 64 MiB record + 64 MiB for the libraries)\n", 64 + 256 + 64 + 64;
+  printf "within bound    %s\n", (m / 1024 <= 448) ? "yes" : "NO";
+}'

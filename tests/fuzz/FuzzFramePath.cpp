@@ -1,0 +1,76 @@
+// libFuzzer target: arbitrary bytes through the NAL-unit splitter and a muxer's frame path.
+// The input is taken as an H.265 Annex B stream: each start code begins a new record (time
+// stamps 10 ms apart), and every third record is followed by an audio record made of the same
+// bytes.
+
+#include "CMP4.h"
+#include "FindNalUnit.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string g_dir;
+
+std::vector<std::pair<const uint8_t*, int32_t>> Records(const uint8_t* data, int32_t size) {
+    std::vector<std::pair<const uint8_t*, int32_t>> records;
+    int32_t begin = 0;
+    for (int32_t i = 1; i + 3 <= size; ++i)
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
+            records.emplace_back(data + begin, i - begin);
+            begin = i;
+        }
+    records.emplace_back(data + begin, size - begin);
+    return records;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    av_log_set_level(AV_LOG_QUIET);
+    if (!freopen("/dev/null", "w", stdout))
+        return 0;
+    char pattern[] = "/tmp/vyrk-fuzz-frames-XXXXXX";
+    g_dir = mkdtemp(pattern);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > (1u << 20))
+        return 0;
+    const int32_t length = static_cast<int32_t>(size);
+    // The splitter on its own: every unit lies inside the buffer.
+    ForEachNalUnit(data, length, [&](const uint8_t* unit, int32_t n) {
+        if (unit < data || unit + n > data + size || n <= 0)
+            abort();
+    });
+
+    RecordingHeader header;
+    header.SetV80Defaults();
+    const std::string path = g_dir + "/0.mp4";
+    {
+        CMP4 muxer;
+        if (muxer.Open(path, true, &header)) {
+            uint64_t timeMs = 0;
+            int index = 0;
+            for (const auto& record : Records(data, length)) {
+                muxer.InputVideo(record.first, record.second, index, timeMs);
+                if (++index % 3 == 0)
+                    muxer.InputAudio(record.first, record.second, index, timeMs * 1000 + 500);
+                timeMs += 10;
+            }
+            muxer.Close();
+            if (muxer.GetPendingSize() != 0)
+                abort();
+        }
+    }
+    remove(path.c_str());
+    return 0;
+}
