@@ -6,10 +6,11 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 
 CFileLoader::CFileLoader()
     : m_pCallback(nullptr), m_pFile(nullptr), m_thread(), m_bThreadStarted(false), m_bStop(true),
-      m_nReadPos(0) {
+      m_nWindowLength(0), m_nReadPos(0) {
     m_header.Clear();
 }
 
@@ -40,7 +41,7 @@ bool CFileLoader::Start() {
     if (!m_pFile)
         return false;
     m_nReadPos = 0;
-    m_window.clear();
+    m_nWindowLength = 0; // the buffer itself is kept
     fseek(m_pFile, 0, SEEK_SET);
     ReadHeader();
     m_bStop = false;
@@ -117,32 +118,36 @@ void CFileLoader::WaitUntilIdle() {
 }
 
 int32_t CFileLoader::Read(int32_t n, const uint8_t** data) {
-    if (m_window.empty())
+    if (m_nWindowLength == 0)
         FillEmptyWindow();
-    if (m_window.empty())
+    if (m_nWindowLength == 0)
         return 0;
-    if (static_cast<int64_t>(m_nReadPos) + n > static_cast<int64_t>(m_window.size()))
+    if (static_cast<int64_t>(m_nReadPos) + n > m_nWindowLength)
         Compact();
-    if (m_window.empty())
+    if (m_nWindowLength == 0)
         return 0;
-    const int32_t available = static_cast<int32_t>(m_window.size()) - m_nReadPos;
+    const int32_t available = m_nWindowLength - m_nReadPos;
     const int32_t count = n < available ? n : available;
-    *data = m_window.data() + m_nReadPos;
+    *data = m_window.get() + m_nReadPos;
     m_nReadPos += count;
     return count;
 }
 
 void CFileLoader::FillEmptyWindow() {
-    m_window.resize(kWindowSize);
-    m_window.resize(ReadFile(m_window.data(), m_window.size()));
+    if (!m_window)
+        m_window.reset(new (std::nothrow) uint8_t[kWindowSize]);
+    if (!m_window)
+        return; // no memory for the window: nothing can be read
+    m_nWindowLength = static_cast<int32_t>(ReadFile(m_window.get(), kWindowSize));
 }
 
 void CFileLoader::Compact() {
-    const size_t tail = m_window.size() - static_cast<size_t>(m_nReadPos);
-    memmove(m_window.data(), m_window.data() + m_nReadPos, tail);
+    const int32_t tail = m_nWindowLength - m_nReadPos;
+    memmove(m_window.get(), m_window.get() + m_nReadPos, static_cast<size_t>(tail));
     m_nReadPos = 0;
-    const size_t added = ReadFile(m_window.data() + tail, m_window.size() - tail);
-    m_window.resize(tail + added);
+    const size_t added =
+        ReadFile(m_window.get() + tail, static_cast<size_t>(m_nWindowLength - tail));
+    m_nWindowLength = tail + static_cast<int32_t>(added);
 }
 
 size_t CFileLoader::ReadFile(uint8_t* into, size_t n) {
@@ -177,5 +182,6 @@ void CFileLoader::ReadHeader() {
 }
 
 void CFileLoader::FreeWindow() {
-    decltype(m_window)().swap(m_window);
+    m_window.reset();
+    m_nWindowLength = 0;
 }

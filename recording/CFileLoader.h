@@ -6,18 +6,9 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <pthread.h>
 #include <string>
-#include <vector>
-
-// Leaves new bytes uninitialised: the read window is always filled from the file before use,
-// so zeroing 64 MiB on every refill would only cost memory bandwidth.
-template <typename T> struct UninitialisedAllocator : std::allocator<T> {
-    template <typename U> struct rebind { using other = UninitialisedAllocator<U>; };
-    UninitialisedAllocator() = default;
-    template <typename U> UninitialisedAllocator(const UninitialisedAllocator<U>&) {}
-    template <typename U> void construct(U* p) { ::new (static_cast<void*>(p)) U; }
-};
 
 // Reads a .Vyrk recording on its own thread through one 64 MiB window, handing each record to
 // the callback as a pointer into the window. Pauses while the consumer reports too much queued
@@ -69,6 +60,9 @@ private:
     pthread_t m_thread;
     bool m_bThreadStarted;
     std::atomic<bool> m_bStop;
-    std::vector<uint8_t, UninitialisedAllocator<uint8_t>> m_window;
+    // The read window: m_nWindowLength valid bytes at the start of a 64 MiB buffer that is
+    // allocated when first needed (not zeroed: it is always filled from the file before use).
+    std::unique_ptr<uint8_t[]> m_window;
+    int32_t m_nWindowLength;
     int32_t m_nReadPos;
 };
