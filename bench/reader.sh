@@ -12,18 +12,7 @@ work=${BENCH_DIR:-build/bench}
 mkdir -p "$work"
 rec="$work/reader-${size_mib}MiB.Vyrk"
 
-if [ ! -f "$rec" ]; then
-  # Probe the bytes a second takes, then write enough seconds (repeating 25 encoded pictures per
-  # channel) to reach the wanted size.
-  build/bin/vyrk-sample -o "$work/probe.Vyrk" --width 1280 --height 720 --noise 30 --unique 25 \
-    --seconds 1 --quiet
-  per_second=$(stat -c %s "$work/probe.Vyrk")
-  seconds=$(( size_mib * 1024 * 1024 / per_second + 1 ))
-  echo "writing $rec ($seconds s of 7 channels)"
-  build/bin/vyrk-sample -o "$rec" --width 1280 --height 720 --noise 30 --unique 25 \
-    --seconds "$seconds" --quiet
-  rm -f "$work/probe.Vyrk"
-fi
+bench/make-recording.sh "$rec" "$size_mib"
 bytes=$(stat -c %s "$rec")
 
 now() { date +%s.%N; }

@@ -15,13 +15,6 @@
 
 namespace {
 
-template <typename T> T* Child(QWidget& w, const char* name) {
-    T* child = w.findChild<T*>(name);
-    if (!child)
-        qFatal("no child %s", name);
-    return child;
-}
-
 QString MakeRecording(const QTemporaryDir& dir, const QString& name,
                       const QStringList& extra = {}) {
     const QString path = dir.filePath(name);

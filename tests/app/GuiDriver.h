@@ -5,7 +5,18 @@
 #include <QtCore/QStringList>
 #include <QtCore/QTimer>
 
+#include <QtWidgets/QWidget>
+
+#include <cstdlib>
 #include <functional>
+
+// The window's widget of that name; a test cannot go on without it.
+template <typename T> T* Child(QWidget& w, const char* name) {
+    T* child = w.findChild<T*>(name);
+    if (!child)
+        qFatal("no child %s", name);
+    return child;
+}
 
 // Answers the modal dialogs and boxes a test provokes, the way an operator would: it looks for
 // them every few milliseconds while the test's event loop (or a dialog's own loop) runs.

@@ -16,13 +16,6 @@
 
 namespace {
 
-template <typename T> T* Child(QWidget& w, const char* name) {
-    T* child = w.findChild<T*>(name);
-    if (!child)
-        qFatal("no child %s", name);
-    return child;
-}
-
 void SendMouse(QWidget* target, QEvent::Type type, const QPoint& global, Qt::MouseButton button,
                Qt::MouseButtons buttons) {
     const QPoint local = target->mapFromGlobal(global);

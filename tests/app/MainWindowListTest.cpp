@@ -16,13 +16,6 @@
 
 namespace {
 
-template <typename T> T* Child(QWidget& w, const char* name) {
-    T* child = w.findChild<T*>(name);
-    if (!child)
-        qFatal("no child %s", name);
-    return child;
-}
-
 std::unique_ptr<QSettings> Store() {
     return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "Tarnvel",
                                        "vyrk-converter");
