@@ -29,7 +29,7 @@ awk -v b="$bytes" -v w="$written" -v c="$(awk -v a="$t0" -v b="$t1" 'BEGIN{print
   printf "recording       %.0f MiB, 7 channels\n", mib;
   printf "written         %.0f MiB of MP4\n", w / 1048576;
   printf "cat             %.2f s\n", c;
-  printf "vyrk2mp4        %.2f s  %.0f MiB/s  (%.1fx real time of cat)\n", s, mib / s, s / c;
+  printf "vyrk2mp4        %.2f s  %.0f MiB/s  (%.1fx the time cat takes)\n", s, mib / s, s / c;
   printf "peak memory     %.0f MiB\n", m / 1024;
   printf "design bound    %.0f MiB  (64 MiB window + 256 MiB back-pressure threshold + one 64 MiB record + 64 MiB for the libraries)\n", 64 + 256 + 64 + 64;
   printf "within bound    %s\n", (m / 1024 <= 448) ? "yes" : "NO";
