@@ -6,6 +6,7 @@
 #include "IconHelper.h"
 #include "MainWindow.h"
 
+#include <QtCore/QDir>
 #include <QtCore/QResource>
 #include <QtCore/QTemporaryDir>
 #include <QtGui/QScreen>
@@ -38,6 +39,7 @@ private slots:
     void closeEndsTheLoopWithZero();
     void iconHelperIsOneInstance();
     void styleSheetAndEmbeddedImage();
+    void worksWithoutTheSkinFolder();
 };
 
 void MainWindowChromeTest::hasFramelessFlagsAndGlyphs() {
@@ -185,6 +187,24 @@ void MainWindowChromeTest::styleSheetAndEmbeddedImage() {
     ApplicationLook::Apply(*qApp);
     QCOMPARE(QApplication::palette().color(QPalette::Button), QColor("#F0F0F0"));
     qApp->setStyleSheet(QString());
+}
+
+// Also run on its own from a folder without ./skin (see tests/CMakeLists.txt): no font, no
+// style sheet, no status images, and the window still works.
+void MainWindowChromeTest::worksWithoutTheSkinFolder() {
+    if (QDir("skin").exists())
+        qInfo("running with ./skin present");
+    else
+        QCOMPARE(ApplicationLook::ReadStyleSheet("./skin/black.css"), QString());
+    MainWindow w;
+    w.show();
+    QPushButton* max = Child<QPushButton>(w, "btnMenu_Max");
+    QCOMPARE(max->text(), QString(QChar(0xF096)));
+    const QRect before = w.geometry();
+    QTest::mouseClick(max, Qt::LeftButton);
+    QCOMPARE(w.geometry(), QGuiApplication::primaryScreen()->geometry());
+    QTest::mouseClick(max, Qt::LeftButton);
+    QCOMPARE(w.geometry(), before);
 }
 
 QTEST_MAIN(MainWindowChromeTest)
