@@ -5,6 +5,7 @@ cd "$(dirname "$0")/.."
 dir=$1
 shift
 if [ ! -f "$dir/CMakeCache.txt" ]; then
-  cmake -S . -B "$dir" "$@" >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
+  mkdir -p "$dir"
+  cmake -S . -B "$dir" "$@" >"$dir/configure.log" 2>&1 || { cat "$dir/configure.log"; exit 1; }
 fi
 cmake --build "$dir" -j"$(nproc)"
