@@ -13,6 +13,7 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -39,6 +40,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         return 0;
     char pattern[] = "/tmp/vyrk-fuzz-frames-XXXXXX";
     g_dir = mkdtemp(pattern);
+    atexit([] { rmdir(g_dir.c_str()); });
     return 0;
 }
 

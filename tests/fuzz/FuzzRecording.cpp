@@ -29,6 +29,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         return 0;
     char pattern[] = "/tmp/vyrk-fuzz-recording-XXXXXX";
     g_dir = mkdtemp(pattern);
+    atexit([] {
+        remove((g_dir + "/in.Vyrk").c_str());
+        rmdir((g_dir + "/out").c_str());
+        rmdir(g_dir.c_str());
+    });
     Platform::CreateDirectoryOneLevel(g_dir + "/out");
     Platform::SetUserMessageHandler([](const std::string&, const std::string&) {});
     return 0;
