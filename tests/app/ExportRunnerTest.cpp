@@ -83,6 +83,16 @@ private slots:
     void closingDuringAnExportLeavesFinishedFiles();
 
 private:
+    // Adds the recordings through the window's own file dialog.
+    void AddRecordings(MainWindow& w, const QStringList& files) {
+        m_driver.AcceptNextFileDialog(files);
+        QTest::mouseClick(Child<QPushButton>(w, "AddFButton"), Qt::LeftButton);
+    }
+    bool WaitForCompletionBox(int count = 1) {
+        return WaitUntil(
+            [&] { return m_driver.m_messageBoxes.count(QString::fromUtf8("导出完成")) >= count; });
+    }
+
     GuiDriver m_driver;
 };
 
@@ -93,8 +103,7 @@ void ExportRunnerTest::exportsEveryRecordingIntoANewNestedFolder() {
     MainWindow w;
     w.show();
     IconLog icons(w);
-    m_driver.AcceptNextFileDialog({first, second});
-    QTest::mouseClick(Child<QPushButton>(w, "AddFButton"), Qt::LeftButton);
+    AddRecordings(w, {first, second});
     QCOMPARE(Child<QListWidget>(w, "FileList")->count(), 2);
 
     Child<QCheckBox>(w, "UseSrcDirCheckBox")->setChecked(false);
@@ -103,8 +112,7 @@ void ExportRunnerTest::exportsEveryRecordingIntoANewNestedFolder() {
     QTest::mouseClick(Child<QPushButton>(w, "ExportButton"), Qt::LeftButton);
     QVERIFY(ButtonsEnabled(w, false));
     QVERIFY(QDir(out).exists());
-    QVERIFY(
-        WaitUntil([&] { return m_driver.m_messageBoxes.contains(QString::fromUtf8("导出完成")); }));
+    QVERIFY(WaitForCompletionBox());
     QVERIFY(ButtonsEnabled(w, true));
     QTest::qWait(100);
     QCOMPARE(Count(m_driver.m_messageBoxes, QString::fromUtf8("导出完成")), 1);
@@ -124,8 +132,7 @@ void ExportRunnerTest::aFolderThatCannotBeMadeStartsNothing() {
     MainWindow w;
     w.show();
     IconLog icons(w);
-    m_driver.AcceptNextFileDialog({rec});
-    QTest::mouseClick(Child<QPushButton>(w, "AddFButton"), Qt::LeftButton);
+    AddRecordings(w, {rec});
     Child<QCheckBox>(w, "UseSrcDirCheckBox")->setChecked(false);
     for (const QString& bad : {QString("/proc/no/such/folder"), QString()}) {
         m_driver.m_messageBoxes.clear();
@@ -147,12 +154,10 @@ void ExportRunnerTest::anUnreadableRecordingShowsTheErrorAndTheNextStillConverts
     MainWindow w;
     w.show();
     IconLog icons(w);
-    m_driver.AcceptNextFileDialog({gone, good});
-    QTest::mouseClick(Child<QPushButton>(w, "AddFButton"), Qt::LeftButton);
+    AddRecordings(w, {gone, good});
     QVERIFY(QFile::remove(gone));
     QTest::mouseClick(Child<QPushButton>(w, "ExportButton"), Qt::LeftButton);
-    QVERIFY(
-        WaitUntil([&] { return m_driver.m_messageBoxes.contains(QString::fromUtf8("导出完成")); }));
+    QVERIFY(WaitForCompletionBox());
     QCOMPARE(m_driver.m_messageBoxes,
              QStringList({"m_pLoader->Init Error.", QString::fromUtf8("导出完成")}));
     using S = MainWindow::EntryState;
@@ -173,13 +178,11 @@ void ExportRunnerTest::anOutputThatCannotBeWrittenShowsTheErrorIcon() {
     MainWindow w;
     w.show();
     IconLog icons(w);
-    m_driver.AcceptNextFileDialog({blocked, fine});
-    QTest::mouseClick(Child<QPushButton>(w, "AddFButton"), Qt::LeftButton);
+    AddRecordings(w, {blocked, fine});
     Child<QCheckBox>(w, "UseSrcDirCheckBox")->setChecked(false);
     Child<QLineEdit>(w, "ExportDirEdit")->setText(dir.filePath("out"));
     QTest::mouseClick(Child<QPushButton>(w, "ExportButton"), Qt::LeftButton);
-    QVERIFY(
-        WaitUntil([&] { return m_driver.m_messageBoxes.contains(QString::fromUtf8("导出完成")); }));
+    QVERIFY(WaitForCompletionBox());
     using S = MainWindow::EntryState;
     QCOMPARE(icons.Of(0), QList<S>({S::Running, S::Failed}));
     QCOMPARE(icons.Of(1), QList<S>({S::Running, S::Done}));
@@ -192,8 +195,7 @@ void ExportRunnerTest::besideTheSourceAndASecondExport() {
     MainWindow w;
     w.show();
     IconLog icons(w);
-    m_driver.AcceptNextFileDialog({rec});
-    QTest::mouseClick(Child<QPushButton>(w, "AddFButton"), Qt::LeftButton);
+    AddRecordings(w, {rec});
     Child<QLineEdit>(w, "ExportDirEdit")->setText(dir.filePath("never/made"));
     for (int round = 1; round <= 2; ++round) {
         QTest::mouseClick(Child<QPushButton>(w, "ExportButton"), Qt::LeftButton);
@@ -215,8 +217,7 @@ void ExportRunnerTest::closingDuringAnExportLeavesFinishedFiles() {
     auto w = std::make_unique<MainWindow>();
     w->show();
     IconLog icons(*w);
-    m_driver.AcceptNextFileDialog({rec});
-    QTest::mouseClick(Child<QPushButton>(*w, "AddFButton"), Qt::LeftButton);
+    AddRecordings(*w, {rec});
     QTest::mouseClick(Child<QPushButton>(*w, "ExportButton"), Qt::LeftButton);
     // Let the files open and fill for a moment, then close the window as main does.
     QVERIFY(WaitUntil([&] { return QFileInfo(dir.filePath("long/0.mp4")).size() > 100000; }));
