@@ -41,7 +41,7 @@ if [ $all -eq 1 ]; then
     cp "tests/fuzz/corpus/${pair##*:}"/* "$corpus"/
     echo "fuzz_$target: ${FUZZ_SECONDS:-60} s"
     if ! ASAN_OPTIONS=detect_leaks=1 build-fuzz/bin/fuzz_$target -max_total_time="${FUZZ_SECONDS:-60}" \
-         -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
+         -timeout=120 -rss_limit_mb=4096 -print_final_stats=1 \
          -artifact_prefix="build-fuzz/artifacts/$target-" "$corpus" > "build-fuzz/fuzz_$target.log" 2>&1; then
       tail -n 60 "build-fuzz/fuzz_$target.log"
       status=1

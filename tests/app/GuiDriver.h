@@ -45,7 +45,7 @@ private:
 };
 
 // Runs the event loop until the condition holds or the time is up.
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 60000);
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 180000);
 
 // Clears the window's stored settings.
 void ClearSettings();

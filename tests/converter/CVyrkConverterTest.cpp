@@ -4,11 +4,9 @@
 #include "Mp4Reader.h"
 #include "Subprocess.h"
 #include "TempDir.h"
+#include "Wait.h"
 
 #include <gtest/gtest.h>
-
-#include <chrono>
-#include <thread>
 
 namespace {
 
@@ -18,9 +16,7 @@ bool Convert(CVyrkConverter& converter, const std::string& recording, const std:
     if (!converter.Init(recording, prefix))
         return false;
     EXPECT_TRUE(converter.Start());
-    for (int i = 0; i < 60000 && !converter.IsFinished(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    EXPECT_TRUE(converter.IsFinished());
+    EXPECT_TRUE(WaitFor([&] { return converter.IsFinished(); })) << "the conversion hangs";
     return true;
 }
 

@@ -8,12 +8,11 @@
 #include "RecordingFile.h"
 #include "Subprocess.h"
 #include "TempDir.h"
+#include "Wait.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <random>
-#include <thread>
 
 namespace {
 
@@ -32,10 +31,8 @@ std::vector<ChannelOutcome> Convert(const std::string& recording, const std::str
         CVyrkConverter converter;
         EXPECT_TRUE(converter.Init(recording, prefix));
         EXPECT_TRUE(converter.Start());
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (!converter.IsFinished() && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        EXPECT_TRUE(converter.IsFinished()) << "conversion hangs: " << recording;
+        EXPECT_TRUE(WaitFor([&] { return converter.IsFinished(); }))
+            << "conversion hangs: " << recording;
     }
     std::vector<ChannelOutcome> out(static_cast<size_t>(channels));
     for (int ch = 0; ch < channels; ++ch) {

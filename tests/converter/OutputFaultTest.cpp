@@ -6,15 +6,15 @@
 #include "Mp4Reader.h"
 #include "Subprocess.h"
 #include "TempDir.h"
+#include "Wait.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
+#include <filesystem>
 #include <functional>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -34,10 +34,7 @@ Outcome Convert(const std::string& recording, const std::string& prefix, int cha
         EXPECT_TRUE(converter.Start());
         if (whileRunning)
             whileRunning();
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(300);
-        while (!converter.IsFinished() && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        EXPECT_TRUE(converter.IsFinished()) << "the conversion hangs";
+        EXPECT_TRUE(WaitFor([&] { return converter.IsFinished(); })) << "the conversion hangs";
         EXPECT_TRUE(converter.IsIdle());
         for (int ch = 0; ch < channels; ++ch)
             run.results.push_back(converter.GetChannelResult(ch));
@@ -143,9 +140,8 @@ TEST(OutputFault, AFolderRemovedDuringTheConversionIsReported) {
     const std::string out = dir.File("gone/");
     ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
     const Outcome run = Convert(rec, out, 2, [&] {
-        for (int i = 0; i < 5000 && !FileExists(out + "1.mp4"); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        RunProgram({"/bin/rm", "-rf", out});
+        EXPECT_TRUE(WaitFor([&] { return FileExists(out + "1.mp4"); }));
+        std::filesystem::remove_all(out); // in-process: the conversion must still be running
     });
     for (auto r : run.results)
         EXPECT_EQ(r, CVyrkConverter::ChannelResult::Failed);
