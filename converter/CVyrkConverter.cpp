@@ -80,7 +80,7 @@ int32_t CVyrkConverter::OnData(const uint8_t* header, const uint8_t* payload) {
         return 0;
     CMP4& muxer = *m_pMP4[h.channel];
     if (h.type == RecordHeader::kVideo && h.subType == 0)
-        muxer.InputVideo(payload, h.payloadSize, h.extra, h.timestamp / 1000);
+        muxer.InputVideo(payload, h.payloadSize, h.extra, h.timestamp);
     else if (h.type == RecordHeader::kAudio)
         muxer.InputAudio(payload, h.payloadSize, h.extra, h.timestamp);
     return static_cast<int32_t>(std::min<int64_t>(muxer.GetPendingSize(), INT32_MAX));

@@ -4,26 +4,30 @@
 #include "Log.h"
 
 extern "C" {
-#include <libavutil/channel_layout.h>
 #include <libavutil/mathematics.h>
 }
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 
 namespace {
 
-const AVRational kMilliseconds = {1, 1000};
+const AVRational kMicroseconds = {1, 1000000};
 const AVRational kAudioTimeBase = {1, CMP4::kAudioSampleRate};
-const AVRational kVideoPacketDuration = {1, 33};
-const int kAudioBitRate = 32768;
-const int kAdtsHeaderSize = 7;
+const AVRational kFallbackFrameRate = {30, 1};
 const unsigned kSamplingIndex44100 = 4;
 const unsigned kChannelConfigMono = 1;
 const uint8_t kStartCode[] = {0, 0, 0, 1};
+// Record times within one AAC frame of the sample count are jitter; gaps up to an hour are
+// filled with silence, overlaps up to ten seconds trimmed. Anything beyond is a clock that jumped.
+const int64_t kAudioTolerance = 1024;
+const int64_t kMaxAudioGap = 3600LL * CMP4::kAudioSampleRate;
+const int64_t kMaxAudioOverlap = 10LL * CMP4::kAudioSampleRate;
 
 // H.265 NAL unit types the muxer looks for while its output is not open.
 enum HevcNal {
@@ -31,30 +35,25 @@ enum HevcNal {
     kHevcSps = 33,
     kHevcPps = 34,
     kHevcPrefixSei = 39,
-    kHevcLastVcl = 31
+    kHevcLastVcl = 31,
+    kHevcFirstBla = 16,
+    kHevcLastIdr = 20,
+    kHevcCra = 21
 };
-enum H264Nal { kH264Sps = 7, kH264Pps = 8 };
+enum H264Nal { kH264Idr = 5, kH264Sps = 7, kH264Pps = 8 };
 
-void WriteAdtsHeader(uint8_t* out, int payloadSize) {
-    const int length = payloadSize + kAdtsHeaderSize;
-    out[0] = 0xFF;
-    out[1] = 0xF1;
-    out[2] = static_cast<uint8_t>(((2 - 1) << 6) + (kSamplingIndex44100 << 2) +
-                                  (kChannelConfigMono >> 2));
-    out[3] = static_cast<uint8_t>(((kChannelConfigMono & 3) << 6) + (length >> 11));
-    out[4] = static_cast<uint8_t>((length & 0x7FF) >> 3);
-    out[5] = static_cast<uint8_t>(((length & 7) << 5) | 0x1F);
-    out[6] = 0xFC;
+double SamplesToMs(int64_t samples) {
+    return static_cast<double>(samples) * 1000.0 / CMP4::kAudioSampleRate;
 }
 
 } // namespace
 
 CMP4::CMP4()
-    : m_pOutputCtx(nullptr), m_pAudioStream(nullptr), m_pVideoStream(nullptr), m_nBaseTimestamp(-1),
-      m_nLastVideoPts(0), m_bHevc(true), m_nNextAudioPts(0), m_nLastAudioDts(INT64_MIN),
-      m_nPendingBytes(0), m_bStop(0), m_bOutputFailed(false), m_bOutputOpened(false),
-      m_bAccepting(false) {
+    : m_pOutputCtx(nullptr), m_pAudioStream(nullptr), m_pVideoStream(nullptr), m_bHevc(true),
+      m_assembler(true), m_nLastAudioDts(INT64_MIN), m_nPendingBytes(0), m_bStop(0),
+      m_bOutputFailed(false), m_bOutputOpened(false), m_bAccepting(false) {
     m_header.Clear();
+    m_audioSink = [this](AVPacket* packet) { WriteAudioPacket(packet); };
 }
 
 CMP4::~CMP4() {
@@ -72,17 +71,15 @@ bool CMP4::Open(std::string path, bool isHevc, const RecordingHeader* header) {
     m_strOutputPath = path;
     memcpy(m_header.bytes, header->bytes, RecordingHeader::kSize);
     m_bHevc = isHevc;
+    m_assembler = CAccessUnitAssembler(isHevc);
     if (avformat_alloc_output_context2(&m_pOutputCtx, nullptr, "mp4", m_strOutputPath.c_str()) <
         0) {
         m_pOutputCtx = nullptr;
         m_pVideoStream = nullptr;
         return false;
     }
-    m_pAudioFifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 1, 1));
     m_pPacket.reset(av_packet_alloc());
-    m_pFilteredPacket.reset(av_packet_alloc());
-    m_pFrame.reset(av_frame_alloc());
-    if (!m_pAudioFifo || !m_pPacket || !m_pFilteredPacket || !m_pFrame) {
+    if (!m_pPacket) {
         FreeMedia();
         return false;
     }
@@ -100,17 +97,14 @@ bool CMP4::Open(std::string path, bool isHevc, const RecordingHeader* header) {
 void CMP4::OpenOutput() {
     if (!m_pOutputCtx)
         return;
-    m_nLastVideoPts = 0;
     const AVCodecID videoId = m_bHevc ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264;
     m_pVideoStream = AddVideoStream(videoId);
     const bool parserOk = OpenParser(videoId);
-    m_pAudioStream = AddAudioStream(AV_CODEC_ID_AAC);
-    if (!m_pVideoStream || !m_pAudioStream || !parserOk || !OpenAudioFilter()) {
+    m_pAudioStream = AddAudioStream();
+    if (!m_pVideoStream || !m_pAudioStream || !parserOk) {
         FailOutput(false);
         return;
     }
-    if (!OpenResampler())
-        LogError("OpenOutput swr_init failed, audio is dropped..");
     av_dump_format(m_pOutputCtx, 0, m_strOutputPath.c_str(), 1);
     if (avio_open(&m_pOutputCtx->pb, m_strOutputPath.c_str(), AVIO_FLAG_WRITE) < 0) {
         printf("avio_open RTMP Error...");
@@ -174,40 +168,16 @@ AVStream* CMP4::AddVideoStream(AVCodecID codecId) {
     return stream;
 }
 
-AVStream* CMP4::AddAudioStream(AVCodecID codecId) {
-    const AVCodec* encoder = avcodec_find_encoder(codecId);
-    if (!encoder) {
-        LogError("AddAudioStream Codec not found..");
+AVStream* CMP4::AddAudioStream() {
+    if (!m_audio.Open((m_pOutputCtx->oformat->flags & AVFMT_GLOBALHEADER) != 0))
         return nullptr;
-    }
     AVStream* stream = avformat_new_stream(m_pOutputCtx, nullptr);
     if (!stream) {
         LogError("AddAudioStream Could not alloc stream..");
         return nullptr;
     }
-    m_pAudioCodecCtx.reset(avcodec_alloc_context3(encoder));
-    if (!m_pAudioCodecCtx) {
-        LogError("AddAudioStream Could not alloc stream..");
-        return nullptr;
-    }
-    AVCodecContext* ctx = m_pAudioCodecCtx.get();
-    ctx->codec_type = AVMEDIA_TYPE_AUDIO;
-    ctx->codec_id = codecId;
-    ctx->sample_rate = kAudioSampleRate;
-    ctx->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    av_channel_layout_default(&ctx->ch_layout, 1);
-    ctx->bit_rate = kAudioBitRate;
-    ctx->codec_tag = 0;
-    ctx->time_base = kAudioTimeBase;
-    if (m_pOutputCtx->oformat->flags & AVFMT_GLOBALHEADER)
-        ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    stream->time_base = kMilliseconds;
-    const int rc = avcodec_open2(ctx, encoder, nullptr);
-    if (rc < 0) {
-        LogError("AddAudioStream Could not open codec.. %s", AvErrorText(rc).c_str());
-        return nullptr;
-    }
-    if (avcodec_parameters_from_context(stream->codecpar, ctx) < 0) {
+    stream->time_base = kAudioTimeBase;
+    if (avcodec_parameters_from_context(stream->codecpar, m_audio.Context()) < 0) {
         LogError("AddAudioStream Could not alloc stream..");
         return nullptr;
     }
@@ -229,6 +199,9 @@ bool CMP4::OpenParser(AVCodecID codecId) {
     m_pParserCtx.reset(avcodec_alloc_context3(nullptr));
     if (!m_pParser || !m_pParserCtx)
         return false;
+    // Whole access units go in: the parser reads only their slice headers, for the key flag and
+    // the picture order count.
+    m_pParser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
     // The parameter sets taken for the file header never reach the parser as units; it gets them
     // as extradata so it can read the first pictures' slice headers.
     const std::vector<uint8_t> extradata = VideoExtradata();
@@ -241,38 +214,11 @@ bool CMP4::OpenParser(AVCodecID codecId) {
     return true;
 }
 
-bool CMP4::OpenAudioFilter() {
-    const AVBitStreamFilter* filter = av_bsf_get_by_name("aac_adtstoasc");
-    AVBSFContext* bsf = nullptr;
-    if (!filter || av_bsf_alloc(filter, &bsf) < 0)
-        return false;
-    m_pAdtsToAsc.reset(bsf);
-    if (avcodec_parameters_from_context(bsf->par_in, m_pAudioCodecCtx.get()) < 0)
-        return false;
-    bsf->time_base_in = m_pAudioCodecCtx->time_base;
-    return av_bsf_init(bsf) >= 0;
-}
-
-bool CMP4::OpenResampler() {
-    AVChannelLayout& layout = m_pAudioCodecCtx->ch_layout;
-    SwrContext* swr = nullptr;
-    if (swr_alloc_set_opts2(&swr, &layout, m_pAudioCodecCtx->sample_fmt,
-                            m_pAudioCodecCtx->sample_rate, &layout, AV_SAMPLE_FMT_S16,
-                            m_pAudioCodecCtx->sample_rate, 0, nullptr) < 0)
-        return false;
-    m_pSwrCtx.reset(swr);
-    if (swr_init(swr) < 0) {
-        m_pSwrCtx.reset();
-        return false;
-    }
-    return true;
-}
-
 void CMP4::FailOutput(bool headerWritten) {
     CloseFile(headerWritten);
     m_pVideoStream = nullptr;
     m_pAudioStream = nullptr;
-    m_pSwrCtx.reset();
+    m_audio.Close();
     m_bOutputFailed = true;
 }
 
@@ -322,23 +268,28 @@ void CMP4::FreeMedia() {
         avformat_free_context(m_pOutputCtx);
         m_pOutputCtx = nullptr;
     }
-    m_pSwrCtx.reset();
+    if (m_nDroppedHeldSamples > 0) {
+        LogInfo("%s: %.0f ms of audio before the first picture exceeded what is held and was "
+                "dropped",
+                m_strOutputPath.c_str(), SamplesToMs(m_nDroppedHeldSamples));
+        m_nDroppedHeldSamples = 0;
+    }
+    m_audio.Close();
     m_pParser.reset();
     m_pParserCtx.reset();
-    m_pAdtsToAsc.reset();
-    m_pAudioCodecCtx.reset();
-    m_pAudioFifo.reset();
     m_pPacket.reset();
-    m_pFilteredPacket.reset();
-    m_pFrame.reset();
+    m_pTimeline.reset();
+    m_pAudioClock.reset();
+    m_pictures.clear();
+    m_heldAudio.clear();
+    m_nHeldSamples = 0;
 }
 
 // ---- intake (reader thread) -------------------------------------------------------------------
 
-void CMP4::InputVideo(const uint8_t* data, int32_t size, int32_t extra, uint64_t timestampMs) {
+void CMP4::InputVideo(const uint8_t* data, int32_t size, int32_t extra, uint64_t timestampUs) {
     if (!m_bAccepting || !data || size <= 0)
         return;
-    uint64_t k = 0;
     ForEachNalUnit(data, size, [&](const uint8_t* unit, int32_t length) {
         auto frame = std::make_shared<SFFData>();
         frame->data.reserve(sizeof(kStartCode) + static_cast<size_t>(length));
@@ -348,7 +299,7 @@ void CMP4::InputVideo(const uint8_t* data, int32_t size, int32_t extra, uint64_t
                                   : static_cast<uint8_t>(unit[0] & 0x1F);
         frame->bIsVideo = 1;
         frame->extra = extra;
-        frame->nTimestamp = timestampMs + k++;
+        frame->nTimestamp = timestampUs;
         PushFrame(std::move(frame));
     });
 }
@@ -360,7 +311,7 @@ void CMP4::InputAudio(const uint8_t* data, int32_t size, int32_t extra, uint64_t
     frame->data.assign(data, data + size);
     frame->nNalType = 0;
     frame->extra = extra;
-    frame->nTimestamp = timestampUs / 1000;
+    frame->nTimestamp = timestampUs;
     frame->bIsVideo = 0;
     PushFrame(std::move(frame));
 }
@@ -420,10 +371,6 @@ void CMP4::ProcessFrame(const FramePtr& frame) {
     m_nPendingBytes -= static_cast<int64_t>(frame->data.size());
 }
 
-int64_t CMP4::SinceBase(uint64_t timestampMs) const {
-    return static_cast<int64_t>(timestampMs - static_cast<uint64_t>(m_nBaseTimestamp));
-}
-
 void CMP4::CollectParameterSet(const SFFData& frame) {
     if (m_bHevc) {
         std::vector<uint8_t>* target = frame.nNalType == kHevcVps         ? &m_vps
@@ -462,7 +409,7 @@ bool CMP4::IsReadyToOpen(const SFFData& frame) {
     return m_bParameterSetsUsable;
 }
 
-bool CMP4::AreParameterSetsUsable() const {
+bool CMP4::AreParameterSetsUsable() {
     // The MP4 writer parses the parameter sets again for the file's header, with far fewer
     // checks than a decoder: damaged ones can keep it busy for minutes. A decoder that refuses
     // them means waiting for the next, intact set.
@@ -482,7 +429,12 @@ bool CMP4::AreParameterSetsUsable() const {
     ctx->extradata_size = static_cast<int>(sets.size());
     ctx->err_recognition = AV_EF_EXPLODE;
     ctx->thread_count = 1;
-    return avcodec_open2(ctx.get(), decoder, nullptr) >= 0;
+    if (avcodec_open2(ctx.get(), decoder, nullptr) < 0)
+        return false;
+    // Opening the decoder read the sequence parameter set: how many pictures may come later in
+    // decode order and still be shown earlier.
+    m_nReorderDepth = ctx->has_b_frames;
+    return true;
 }
 
 void CMP4::WriteVideoFrame(const FramePtr& frame) {
@@ -493,173 +445,185 @@ void CMP4::WriteVideoFrame(const FramePtr& frame) {
     }
     if (!m_pVideoStream || !m_pOutputCtx)
         return;
-    if (m_nBaseTimestamp == -1)
-        m_nBaseTimestamp = static_cast<int64_t>(frame->nTimestamp);
-    const int64_t sinceBase = SinceBase(frame->nTimestamp);
-    if (sinceBase < 0)
-        return;
-    int64_t pts = av_rescale_q(sinceBase, kMilliseconds, m_pVideoStream->time_base);
-    if (pts <= m_nLastVideoPts)
-        pts = m_nLastVideoPts + 1;
-    m_nLastVideoPts = pts;
-    // The parser reads up to AV_INPUT_BUFFER_PADDING_SIZE bytes past its input, which must be
-    // zero: hand it a padded copy instead of the frame's own bytes.
-    m_parseBuffer.assign(frame->data.begin(), frame->data.end());
-    m_parseBuffer.resize(frame->data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-    ParseVideo(m_parseBuffer.data(), static_cast<int>(frame->data.size()), pts);
+    CAccessUnitAssembler::SAccessUnit unit;
+    if (m_assembler.Add(frame->data, frame->nTimestamp, unit))
+        HandleAccessUnit(unit);
 }
 
-void CMP4::ParseVideo(const uint8_t* data, int size, int64_t pts) {
-    // The parser hands out an access unit once the first unit of the next one arrives; it keeps
-    // the time stamp each unit was fed with, so every access unit leaves with its own.
-    int offset = 0;
-    while (m_pOutputCtx) {
-        uint8_t* out = nullptr;
-        int outSize = 0;
-        const int used =
-            av_parser_parse2(m_pParser.get(), m_pParserCtx.get(), &out, &outSize,
-                             data ? data + offset : nullptr, size - offset, pts, pts, 0);
-        if (used < 0)
-            return;
-        offset += used;
-        if (outSize <= 0)
-            return;
-        const int64_t unitPts = m_pParser->pts != AV_NOPTS_VALUE ? m_pParser->pts : pts;
-        // The parser cuts in front of "00 00 01", so the first zero of the next unit's four-byte
-        // start code stays behind. A NAL unit never ends in a zero byte: drop such bytes.
-        while (outSize > 0 && out[outSize - 1] == 0)
-            --outSize;
-        if (outSize > 0)
-            WriteVideoPacket(out, outSize, unitPts, m_pParser->key_frame == 1);
-        // Feeding nothing would mean "end of stream": stop once this buffer is used up.
-        if (data && offset >= size)
-            return;
+void CMP4::HandleAccessUnit(CAccessUnitAssembler::SAccessUnit& unit) {
+    if (unit.pictureNalType < 0)
+        return; // units after the last picture show nothing
+    uint8_t* out = nullptr;
+    int outSize = 0;
+    av_parser_parse2(m_pParser.get(), m_pParserCtx.get(), &out, &outSize, unit.bytes.data(),
+                     static_cast<int>(unit.size), AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    const bool key = outSize > 0 && m_pParser->key_frame == 1;
+    const int64_t orderCount = m_pParser->output_picture_number;
+    if (!m_bHasBase)
+        SetBase(unit.timestampUs);
+    if (!m_pTimeline)
+        m_pTimeline = std::make_unique<CVideoTimeline>(m_nReorderDepth, FrameDurationTicks());
+    const bool startsSequence = StartsSequence(unit.pictureNalType);
+    m_bAfterEndOfSequence = unit.endsSequence;
+    const int64_t stamp = VideoTicks(unit.timestampUs);
+    m_pictures.push_back({std::move(unit.bytes), unit.size, key});
+    m_pTimeline->Add(stamp, orderCount, startsSequence);
+    WriteReadyPictures();
+}
+
+bool CMP4::StartsSequence(int pictureNalType) const {
+    if (!m_bHevc)
+        return pictureNalType == kH264Idr;
+    // IDR and BLA pictures start their order count again; so does a CRA after an end of sequence.
+    return (pictureNalType >= kHevcFirstBla && pictureNalType <= kHevcLastIdr) ||
+           (pictureNalType == kHevcCra && m_bAfterEndOfSequence);
+}
+
+void CMP4::WriteReadyPictures() {
+    CVideoTimeline::STimes times;
+    while (m_pOutputCtx && m_pTimeline->Next(times)) {
+        const SPicture picture = std::move(m_pictures.front());
+        m_pictures.pop_front();
+        WriteVideoPacket(picture, times);
     }
 }
 
-void CMP4::WriteVideoPacket(const uint8_t* data, int size, int64_t pts, bool keyFrame) {
+int64_t CMP4::VideoTicks(uint64_t timestampUs) const {
+    // Far outside any real recording's span a clock holds garbage; keep such times in a range
+    // where the arithmetic on them stays exact.
+    const int64_t kLimit = int64_t(1) << 52;
+    const int64_t sinceBase =
+        std::clamp(static_cast<int64_t>(timestampUs - m_nBaseUs), -kLimit, kLimit);
+    return av_rescale_q_rnd(sinceBase, kMicroseconds, m_pVideoStream->time_base,
+                            static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+}
+
+int64_t CMP4::FrameDurationTicks() const {
+    AVRational rate = kFallbackFrameRate;
+    if (m_header.frameRateNum() > 0 && m_header.frameRateDen() > 0)
+        rate = AVRational{m_header.frameRateNum(), m_header.frameRateDen()};
+    return std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), m_pVideoStream->time_base));
+}
+
+void CMP4::WriteVideoPacket(const SPicture& picture, const CVideoTimeline::STimes& times) {
     AVPacket* packet = m_pPacket.get();
     av_packet_unref(packet);
-    if (av_new_packet(packet, size) < 0)
+    if (av_new_packet(packet, static_cast<int>(picture.size)) < 0)
         return;
-    memcpy(packet->data, data, static_cast<size_t>(size));
+    memcpy(packet->data, picture.bytes.data(), picture.size);
     packet->stream_index = m_pVideoStream->index;
-    packet->pts = pts;
-    packet->dts = pts;
-    packet->duration = av_rescale_q(1, kVideoPacketDuration, m_pVideoStream->time_base);
+    packet->pts = times.pts;
+    packet->dts = times.dts;
+    packet->duration = times.duration;
     packet->pos = -1;
-    if (keyFrame)
+    if (picture.key)
         packet->flags |= AV_PKT_FLAG_KEY;
     const int rc = av_interleaved_write_frame(m_pOutputCtx, packet);
     av_packet_unref(packet);
     if (rc < 0) {
-        printf("MP4 av_interleaved_write_frame 2 Error . %d , PTS: %" PRId64 "\n", rc, pts);
+        printf("MP4 av_interleaved_write_frame 2 Error . %d , PTS: %" PRId64 "\n", rc, times.pts);
         fflush(stdout);
         // What was written so far stays playable if the trailer can still be written.
         FailOutput(true);
     }
 }
 
+// ---- audio ------------------------------------------------------------------------------------
+
 void CMP4::WriteAudioFrame(const FramePtr& frame) {
-    if (!m_pOutputCtx || !m_pAudioStream || !m_pSwrCtx)
-        return;
-    if (m_nBaseTimestamp == -1)
-        m_nBaseTimestamp = static_cast<int64_t>(frame->nTimestamp);
-    const int64_t sinceBase = SinceBase(frame->nTimestamp);
-    const int samples = static_cast<int>(frame->data.size() / 2);
-    if (sinceBase < 0 || samples == 0)
-        return;
-    ConvertIntoFifo(frame->data.data(), samples);
-    const int frameSize = m_pAudioCodecCtx->frame_size;
-    int64_t pts = av_rescale_q(sinceBase, kMilliseconds, m_pAudioCodecCtx->time_base);
-    // Every full encoder frame is encoded at once; the first keeps the record's time stamp, the
-    // ones after it follow on from it.
-    while (m_pOutputCtx && av_audio_fifo_size(m_pAudioFifo.get()) >= frameSize) {
-        EncodeFromFifo(frameSize, pts);
-        pts += frameSize;
+    if (!m_pOutputCtx)
+        return; // the output failed, or could not be set up
+    if (!m_bHasBase)
+        HoldAudio(frame);
+    else
+        EncodeAudio(*frame);
+}
+
+void CMP4::HoldAudio(const FramePtr& frame) {
+    // Until the first picture fixes the file's time line, audio waits here; the file may not
+    // even be open yet.
+    m_heldAudio.push_back(frame);
+    m_nHeldSamples += static_cast<int64_t>(frame->data.size() / 2);
+    while (m_nHeldSamples > kMaxHeldAudioSamples && m_heldAudio.size() > 1) {
+        const int64_t samples = static_cast<int64_t>(m_heldAudio.front()->data.size() / 2);
+        if (m_nDroppedHeldSamples == 0)
+            LogInfo("%s: no picture yet after %.0f ms of audio; the oldest audio is dropped",
+                    m_strOutputPath.c_str(), SamplesToMs(kMaxHeldAudioSamples));
+        m_nDroppedHeldSamples += samples;
+        m_nHeldSamples -= samples;
+        m_heldAudio.pop_front();
     }
 }
 
-void CMP4::ConvertIntoFifo(const uint8_t* pcm, int samples) {
-    m_convertBuffer.resize(static_cast<size_t>(samples));
-    uint8_t* out[1] = {reinterpret_cast<uint8_t*>(m_convertBuffer.data())};
-    const uint8_t* in[1] = {pcm};
-    const int converted = swr_convert(m_pSwrCtx.get(), out, samples, in, samples);
-    if (converted > 0)
-        av_audio_fifo_write(m_pAudioFifo.get(), reinterpret_cast<void**>(out), converted);
+void CMP4::SetBase(uint64_t firstPictureUs) {
+    uint64_t base = firstPictureUs;
+    for (const FramePtr& held : m_heldAudio)
+        base = std::min(base, held->nTimestamp);
+    m_nBaseUs = base;
+    m_bHasBase = true;
+    m_pAudioClock = std::make_unique<CAudioClock>(kAudioSampleRate, static_cast<int64_t>(base),
+                                                  kAudioTolerance, kMaxAudioGap, kMaxAudioOverlap);
+    std::deque<FramePtr> held;
+    held.swap(m_heldAudio);
+    m_nHeldSamples = 0;
+    for (const FramePtr& frame : held)
+        EncodeAudio(*frame);
 }
 
-void CMP4::EncodeFromFifo(int samples, int64_t pts) {
-    AVFrame* frame = m_pFrame.get();
-    av_frame_unref(frame);
-    frame->nb_samples = samples;
-    frame->format = m_pAudioCodecCtx->sample_fmt;
-    frame->sample_rate = m_pAudioCodecCtx->sample_rate;
-    if (av_channel_layout_copy(&frame->ch_layout, &m_pAudioCodecCtx->ch_layout) < 0 ||
-        av_frame_get_buffer(frame, 0) < 0)
+void CMP4::EncodeAudio(const SFFData& frame) {
+    const int64_t samples = static_cast<int64_t>(frame.data.size() / 2);
+    if (!m_pAudioStream || !m_audio.CanConvert() || samples == 0)
         return;
-    if (av_audio_fifo_read(m_pAudioFifo.get(), reinterpret_cast<void**>(frame->data), samples) <
-        samples)
-        return;
-    frame->pts = pts;
-    m_nNextAudioPts = pts + samples;
-    const int rc = avcodec_send_frame(m_pAudioCodecCtx.get(), frame);
-    av_frame_unref(frame);
-    if (rc >= 0)
-        DrainEncoder();
-}
-
-void CMP4::DrainEncoder() {
-    AVPacket* packet = m_pPacket.get();
-    while (m_pOutputCtx && avcodec_receive_packet(m_pAudioCodecCtx.get(), packet) == 0) {
-        FilterAndWriteAudio(packet);
-        av_packet_unref(packet);
+    const bool first = !m_pAudioClock->HasStarted();
+    const CAudioClock::SPlacement place = m_pAudioClock->Place(frame.nTimestamp, samples);
+    if (first)
+        m_audio.Start(m_pAudioClock->FirstPosition());
+    if (place.clockJumped)
+        LogInfo("%s: the audio clock jumped by %.1f ms; the audio goes on without a break",
+                m_strOutputPath.c_str(), SamplesToMs(place.driftSamples));
+    if (place.silence > 0) {
+        LogInfo("%s: %.1f ms of audio missing before %.3f s, filled with silence",
+                m_strOutputPath.c_str(), SamplesToMs(place.silence),
+                static_cast<double>(m_pAudioClock->NextPosition() - samples) / kAudioSampleRate);
+        m_audio.WriteSilence(place.silence, m_audioSink);
     }
+    if (place.skip > 0)
+        LogInfo("%s: audio record overlaps the one before by %.1f ms, the overlap is left out",
+                m_strOutputPath.c_str(), SamplesToMs(-place.driftSamples));
+    m_audio.Write(frame.data.data() + 2 * place.skip, static_cast<int>(samples - place.skip),
+                  m_audioSink);
 }
 
-void CMP4::FilterAndWriteAudio(const AVPacket* encoded) {
-    // Framed as ADTS, then turned back into a raw frame by the container's filter.
-    PacketPtr adts(av_packet_alloc());
-    if (!adts || av_new_packet(adts.get(), encoded->size + kAdtsHeaderSize) < 0)
+void CMP4::WriteAudioPacket(AVPacket* packet) {
+    if (!m_pOutputCtx || !m_pAudioStream)
         return;
-    WriteAdtsHeader(adts->data, encoded->size);
-    memcpy(adts->data + kAdtsHeaderSize, encoded->data, static_cast<size_t>(encoded->size));
-    av_packet_copy_props(adts.get(), encoded);
-    if (av_bsf_send_packet(m_pAdtsToAsc.get(), adts.get()) < 0)
-        return;
-    DrainFilter();
-}
-
-void CMP4::DrainFilter() {
-    AVPacket* packet = m_pFilteredPacket.get();
-    while (m_pOutputCtx && av_bsf_receive_packet(m_pAdtsToAsc.get(), packet) == 0) {
-        packet->stream_index = m_pAudioStream->index;
-        av_packet_rescale_ts(packet, m_pAudioCodecCtx->time_base, m_pAudioStream->time_base);
-        if (packet->dts <= m_nLastAudioDts) {
-            packet->dts = m_nLastAudioDts + 1;
-            packet->pts = packet->dts;
-        }
-        m_nLastAudioDts = packet->dts;
-        const int rc = av_interleaved_write_frame(m_pOutputCtx, packet);
-        if (rc < 0) {
-            printf("av_interleaved_write_frame  1 Error %d .\n", rc);
-            fflush(stdout);
-        }
-        av_packet_unref(packet);
+    packet->stream_index = m_pAudioStream->index;
+    av_packet_rescale_ts(packet, kAudioTimeBase, m_pAudioStream->time_base);
+    if (packet->dts <= m_nLastAudioDts) {
+        packet->dts = m_nLastAudioDts + 1;
+        packet->pts = packet->dts;
+    }
+    m_nLastAudioDts = packet->dts;
+    const int rc = av_interleaved_write_frame(m_pOutputCtx, packet);
+    if (rc < 0) {
+        printf("av_interleaved_write_frame  1 Error %d .\n", rc);
+        fflush(stdout);
     }
 }
 
 void CMP4::FlushOutput() {
     if (!m_pOutputCtx || !m_pVideoStream)
         return;
-    ParseVideo(nullptr, 0, m_nLastVideoPts);
-    if (!m_pOutputCtx || !m_pSwrCtx)
+    CAccessUnitAssembler::SAccessUnit unit;
+    if (m_assembler.Flush(unit))
+        HandleAccessUnit(unit);
+    if (m_pTimeline) {
+        m_pTimeline->Flush();
+        WriteReadyPictures();
+    }
+    if (!m_pOutputCtx)
         return;
-    const int rest = av_audio_fifo_size(m_pAudioFifo.get());
-    if (rest > 0)
-        EncodeFromFifo(rest, m_nNextAudioPts);
-    if (m_pOutputCtx && avcodec_send_frame(m_pAudioCodecCtx.get(), nullptr) >= 0)
-        DrainEncoder();
-    if (m_pOutputCtx && av_bsf_send_packet(m_pAdtsToAsc.get(), nullptr) >= 0)
-        DrainFilter();
+    if (!m_bHasBase && !m_heldAudio.empty())
+        SetBase(UINT64_MAX); // a file without a picture starts with its audio
+    m_audio.Flush(m_audioSink);
 }

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "CAacEncoder.h"
+#include "CAccessUnitAssembler.h"
+#include "CAudioClock.h"
 #include "CDeque.h"
+#include "CVideoTimeline.h"
 #include "FFmpegPtr.h"
 #include "RecordingHeader.h"
 #include "SFFData.h"
@@ -12,6 +16,7 @@ extern "C" {
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,9 +24,12 @@ extern "C" {
 #include <vector>
 
 // Writes one camera channel into one MP4 file: the H.265 (or H.264) video copied as it is, the
-// 16-bit mono PCM encoded to AAC. Frames are queued by time stamp on the reader thread and
-// written by the muxer's own writer thread. The file is created once the video's parameter sets
-// are known.
+// 16-bit mono PCM encoded to AAC. Frames are queued on the reader thread (video in the order of
+// the recording, audio placed among it by time) and written by the muxer's own writer thread.
+// The file is created once the video's parameter sets are known. Its time line starts at the
+// first picture, or at the first audio when that was recorded earlier: video units are grouped
+// into access units and timed by CVideoTimeline, audio is placed by CAudioClock and encoded by
+// CAacEncoder.
 class CMP4 {
 public:
     CMP4();
@@ -32,12 +40,13 @@ public:
     // Copies the header and starts the writer thread. False when the output cannot be set up;
     // such a muxer drops whatever it is handed.
     bool Open(std::string path, bool isHevc, const RecordingHeader* header);
-    // An Annex B fragment; each NAL unit is queued on its own. Time stamp in milliseconds.
-    void InputVideo(const uint8_t* data, int32_t size, int32_t extra, uint64_t timestampMs);
+    // An Annex B fragment; each NAL unit is queued on its own, in the order it holds them. Time
+    // stamp in microseconds, the record clock.
+    void InputVideo(const uint8_t* data, int32_t size, int32_t extra, uint64_t timestampUs);
     // 16-bit little-endian mono PCM at 44,100 Hz. Time stamp in microseconds.
     void InputAudio(const uint8_t* data, int32_t size, int32_t extra, uint64_t timestampUs);
-    // Drains the queue, flushes parser, FIFO and encoder, writes the trailer and closes the file.
-    // Safe to call more than once.
+    // Drains the queue, flushes the video timeline and the audio encoder, writes the trailer and
+    // closes the file. Safe to call more than once.
     void Close();
     // Bytes handed in and not yet written or dropped; callable from any thread.
     int64_t GetPendingSize() const { return m_nPendingBytes.load(); }
@@ -50,9 +59,17 @@ public:
     static void MakeAudioSpecificConfig(unsigned samplingIndex, unsigned channelConfig,
                                         uint8_t* out);
 
-    static constexpr int kAudioSampleRate = 44100;
+    static constexpr int kAudioSampleRate = CAacEncoder::kSampleRate;
+    // Audio that arrives before the first picture is held, up to this many samples.
+    static constexpr int64_t kMaxHeldAudioSamples = 10 * kAudioSampleRate;
 
 private:
+    struct SPicture {
+        std::vector<uint8_t> bytes;
+        size_t size;
+        bool key;
+    };
+
     void PushFrame(FramePtr frame);
     bool Run();
     void WaitForWork();
@@ -61,56 +78,61 @@ private:
     void WriteVideoFrame(const FramePtr& frame);
     void CollectParameterSet(const SFFData& frame);
     bool IsReadyToOpen(const SFFData& frame);
-    bool AreParameterSetsUsable() const;
-    void ParseVideo(const uint8_t* data, int size, int64_t pts);
-    void WriteVideoPacket(const uint8_t* data, int size, int64_t pts, bool keyFrame);
+    bool AreParameterSetsUsable();
+    void HandleAccessUnit(CAccessUnitAssembler::SAccessUnit& unit);
+    bool StartsSequence(int pictureNalType) const;
+    void WriteReadyPictures();
+    void WriteVideoPacket(const SPicture& picture, const CVideoTimeline::STimes& times);
+    int64_t VideoTicks(uint64_t timestampUs) const;
+    int64_t FrameDurationTicks() const;
 
     void WriteAudioFrame(const FramePtr& frame);
-    void ConvertIntoFifo(const uint8_t* pcm, int samples);
-    void EncodeFromFifo(int samples, int64_t pts);
-    void DrainEncoder();
-    void FilterAndWriteAudio(const AVPacket* encoded);
-    void DrainFilter();
+    void HoldAudio(const FramePtr& frame);
+    void SetBase(uint64_t firstPictureUs);
+    void EncodeAudio(const SFFData& frame);
+    void WriteAudioPacket(AVPacket* packet);
 
     void OpenOutput();
     AVStream* AddVideoStream(AVCodecID codecId);
-    AVStream* AddAudioStream(AVCodecID codecId);
+    AVStream* AddAudioStream();
     bool OpenParser(AVCodecID codecId);
-    bool OpenAudioFilter();
-    bool OpenResampler();
     std::vector<uint8_t> VideoExtradata() const;
     void FailOutput(bool headerWritten);
     void FlushOutput();
     void CloseFile(bool writeTrailer);
     void FreeMedia();
-    int64_t SinceBase(uint64_t timestampMs) const;
 
     AVFormatContext* m_pOutputCtx;
     AVStream* m_pAudioStream;
     AVStream* m_pVideoStream;
-    AudioFifoPtr m_pAudioFifo;
     Types::CDeque<FramePtr> m_frameQueue;
-    int64_t m_nBaseTimestamp;
-    SwrContextPtr m_pSwrCtx;
     std::vector<uint8_t> m_sps;
     std::vector<uint8_t> m_pps;
     std::vector<uint8_t> m_vps;
     std::vector<uint8_t> m_sei;
     std::string m_strOutputPath;
-    int64_t m_nLastVideoPts;
     RecordingHeader m_header;
     bool m_bHevc;
     ParserPtr m_pParser;
     CodecContextPtr m_pParserCtx; // never opened; the parser only needs one to work with
-    CodecContextPtr m_pAudioCodecCtx;
-    BsfContextPtr m_pAdtsToAsc;
     PacketPtr m_pPacket;
-    PacketPtr m_pFilteredPacket;
-    FramePtrAV m_pFrame;
-    std::vector<uint8_t> m_parseBuffer; // one unit plus zeroed padding for the parser
-    std::vector<float> m_convertBuffer;
-    int64_t m_nNextAudioPts; // codec time base: where the next encoder frame starts
+
+    // Writer thread only: the time line of the file.
+    uint64_t m_nBaseUs = 0; // the record time that is the file's zero
+    bool m_bHasBase = false;
+    int m_nReorderDepth = 0; // from the sequence parameter set the file opened with
+    CAccessUnitAssembler m_assembler;
+    std::unique_ptr<CVideoTimeline> m_pTimeline;
+    std::deque<SPicture> m_pictures; // access units waiting for their times, in decode order
+    bool m_bAfterEndOfSequence = false;
+    CAacEncoder m_audio;
+    std::unique_ptr<CAudioClock> m_pAudioClock;
+    CAacEncoder::PacketSink m_audioSink;
+    std::deque<FramePtr> m_heldAudio; // audio before the first picture
+    int64_t m_nHeldSamples = 0;
+    int64_t m_nDroppedHeldSamples = 0;
     int64_t m_nLastAudioDts; // stream time base
+
     std::atomic<int64_t> m_nPendingBytes;
     std::atomic<int> m_bStop;
     std::atomic<bool> m_bOutputFailed;

@@ -1,15 +1,17 @@
 #include "SFFData.h"
 
-#include <algorithm>
-
 void InsertByTimestamp(std::deque<FramePtr>& items, FramePtr frame) {
-    const uint64_t t = frame->nTimestamp;
-    if (items.empty() || items.back()->nTimestamp <= t) {
+    if (frame->bIsVideo) {
         items.push_back(std::move(frame));
         return;
     }
-    auto at =
-        std::upper_bound(items.begin(), items.end(), t,
-                         [](uint64_t value, const FramePtr& f) { return value < f->nTimestamp; });
+    const uint64_t t = frame->nTimestamp;
+    auto at = items.end();
+    for (size_t steps = 0; steps < kMaxAudioOvertake && at != items.begin(); ++steps) {
+        const SFFData& before = **(at - 1);
+        if (!before.bIsVideo || before.nTimestamp <= t)
+            break;
+        --at;
+    }
     items.insert(at, std::move(frame));
 }

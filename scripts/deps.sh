@@ -10,7 +10,7 @@ PACKAGES=(
   googletest libgtest-dev
   fonts-font-awesome fonts-wqy-microhei
   valgrind
-  xvfb xauth time
+  xvfb xauth time mediainfo
 )
 
 missing=()

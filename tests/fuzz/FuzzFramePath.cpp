@@ -60,13 +60,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         CMP4 muxer;
         if (muxer.Open(path, true, &header)) {
-            uint64_t timeMs = 0;
+            uint64_t timeUs = 0;
             int index = 0;
             for (const auto& record : Records(data, length)) {
-                muxer.InputVideo(record.first, record.second, index, timeMs);
+                muxer.InputVideo(record.first, record.second, index, timeUs);
                 if (++index % 3 == 0)
-                    muxer.InputAudio(record.first, record.second, index, timeMs * 1000 + 500);
-                timeMs += 10;
+                    muxer.InputAudio(record.first, record.second, index, timeUs + 500);
+                timeUs += 10000;
             }
             muxer.Close();
             if (muxer.GetPendingSize() != 0)

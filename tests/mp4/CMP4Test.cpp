@@ -71,7 +71,7 @@ long long Feed(CMP4& muxer, const Units& units, const std::vector<uint64_t>& tim
     for (const Event& e : events) {
         if (e.video) {
             const Bytes& au = units[e.index];
-            muxer.InputVideo(au.data(), static_cast<int32_t>(au.size()), 0, e.timeUs / 1000);
+            muxer.InputVideo(au.data(), static_cast<int32_t>(au.size()), 0, e.timeUs);
         } else {
             const Bytes pcm = Pcm(samples, static_cast<int64_t>(e.index) * samples);
             muxer.InputAudio(pcm.data(), static_cast<int32_t>(pcm.size()), 0, e.timeUs);
@@ -171,14 +171,14 @@ TEST(CMP4, EachAccessUnitKeepsItsOwnTimeStamp) {
     }
 }
 
-TEST(CMP4, EqualTimeStampsStillRiseAndOlderUnitsAreDropped) {
+TEST(CMP4, EqualAndFallingTimeStampsKeepEveryPictureInOrder) {
     TempDir dir;
     const Units aus = Encode(5, 5);
     const RecordingHeader header = Header();
     {
         CMP4 muxer;
         ASSERT_TRUE(muxer.Open(dir.File("e.mp4"), true, &header));
-        const std::vector<uint64_t> times = {1000, 1040, 1040, 500, 1120};
+        const std::vector<uint64_t> times = {1000000, 1040000, 1040000, 500000, 1120000};
         for (size_t i = 0; i < aus.size(); ++i) {
             muxer.InputVideo(aus[i].data(), static_cast<int32_t>(aus[i].size()), 0, times[i]);
             ASSERT_TRUE(WaitIdle(muxer)); // keep the arrival order: no overtaking in the queue
@@ -187,10 +187,17 @@ TEST(CMP4, EqualTimeStampsStillRiseAndOlderUnitsAreDropped) {
     }
     const Mp4Contents mp4 = ReadMp4(dir.File("e.mp4"));
     const auto video = mp4.PacketsOf(mp4.VideoIndex());
-    ASSERT_EQ(video.size(), 4u) << "the unit older than the first one is dropped";
-    for (size_t i = 1; i < video.size(); ++i)
+    ASSERT_EQ(video.size(), 5u) << "a picture with an older time stamp is still written";
+    for (size_t i = 1; i < video.size(); ++i) {
         EXPECT_GT(video[i].dts, video[i - 1].dts);
+        EXPECT_GT(video[i].pts, video[i - 1].pts);
+    }
     EXPECT_EQ(video[2].pts - video[1].pts, 1 * 1) << "same time stamp: one tick later";
+    EXPECT_TRUE(mp4.VideoNalUnits() == [&] {
+        Units expected = AllNalUnits(aus);
+        expected.erase(expected.begin(), expected.begin() + 3);
+        return expected;
+    }()) << "units in file order";
 }
 
 TEST(CMP4, AudioOfAnyRecordSizeIsEncodedCompletely) {
@@ -202,8 +209,8 @@ TEST(CMP4, AudioOfAnyRecordSizeIsEncodedCompletely) {
         {
             CMP4 muxer;
             ASSERT_TRUE(muxer.Open(dir.File("a.mp4"), true, &header));
-            // The output opens at the SEI unit (3 ms); audio before that is dropped.
-            handed = Feed(muxer, aus, EvenTimes(aus.size()), samples, 4);
+            // Audio that arrives before the file can open is held, not dropped.
+            handed = Feed(muxer, aus, EvenTimes(aus.size()), samples, 0);
             muxer.Close();
             EXPECT_EQ(muxer.GetPendingSize(), 0);
         }

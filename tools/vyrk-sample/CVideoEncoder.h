@@ -21,16 +21,26 @@ public:
         int threads = 1;
         std::string preset = "ultrafast";
         bool h264 = false;
+        int bFrames = 0; // B-pictures between reference pictures (x265's pyramid)
+        // When set, every picture is dark except these ones (indices), which are plain white.
+        std::vector<int> flashPictures;
     };
 
     CVideoEncoder(const Settings& settings, int channel);
     bool Open(std::string& error);
     // Encodes the given number of pictures and returns their access units in decode order.
     bool Encode(int pictures, std::vector<std::vector<uint8_t>>& units, std::string& error);
+    // The same, and also returns the picture index (capture order) of every access unit.
+    bool Encode(int pictures, std::vector<std::vector<uint8_t>>& units,
+                std::vector<int64_t>& pictureIndices, std::string& error);
 
 private:
     void Paint(AVFrame* frame, int index);
-    bool Drain(std::vector<std::vector<uint8_t>>& units, std::string& error);
+    void PaintLuma(AVFrame* frame, int index, bool dark);
+    void PaintChroma(AVFrame* frame, uint8_t u, uint8_t v);
+    bool IsFlash(int index) const;
+    bool Drain(std::vector<std::vector<uint8_t>>& units, std::vector<int64_t>& pictureIndices,
+               std::string& error);
 
     Settings m_settings;
     int m_nChannel;

@@ -15,6 +15,7 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <tuple>
@@ -43,11 +44,30 @@ struct Options {
     long truncateBytes = 0;
     bool dumpStreams = false;
     bool quiet = false;
+    bool captureStamps = false; // stamp video with each picture's own time, not in decode order
+    bool paramsRecord = false;
+    bool mixedStartCodes = false;
+    std::vector<double> flashSeconds;
+    int64_t audioOffsetUs = 0;
+    std::vector<std::pair<int64_t, int64_t>> audioGapsUs; // [from, to)
+    int64_t audioJitterUs = 0;
+    uint64_t clockBaseUs = 0;
+    bool listRecords = false;
+    std::vector<int64_t> burstFirstSamples; // audio sample index of each flash's burst
+};
+
+// One channel's video: per access unit in decode order the payloads of its records (two when the
+// parameter sets go into a record of their own), and the picture index of every access unit
+// (empty when unknown).
+struct ChannelVideo {
+    std::vector<Units> records;
+    std::vector<int64_t> pictures;
 };
 
 // One record to write; payloads are referenced, not copied, so long recordings stay small in
-// memory.
+// memory. Records go out sorted by writeUs, then order; timestampUs is the stamp written.
 struct Item {
+    int64_t writeUs;
     uint64_t timestampUs;
     int order;
     uint8_t channel;
@@ -59,134 +79,390 @@ struct Item {
 };
 
 void Usage() {
-    fprintf(stderr,
-            "usage: vyrk-sample -o FILE.Vyrk [options]\n"
-            "  --magic v81|v80|other   format tag (default v81)\n"
-            "  --channels N            channels written (default 7)\n"
-            "  --header-channels N     channelCount stored in the header (default: channels)\n"
-            "  --width W --height H    picture size (default 320x240)\n"
-            "  --fps F                 frame rate (default 25)\n"
-            "  --seconds S             duration (default 2)\n"
-            "  --gop N                 key-frame interval in pictures (default: fps)\n"
-            "  --bitrate KBPS          target video bit rate (default: constant quality)\n"
-            "  --noise A               per-pixel noise amplitude so a bit rate is really reached\n"
-            "  --preset P              x265 preset (default ultrafast)\n"
-            "  --threads N             encoder threads (default 1)\n"
-            "  --unique N              encode N pictures per channel and repeat them\n"
-            "  --hevc CH=FILE          take channel CH's video from an Annex B file\n"
-            "  --audio-samples N       samples per audio record (default 1024)\n"
-            "  --no-audio              write no audio records\n"
-            "  --inject-other-types    add records of types 1, 3 and 255\n"
-            "  --inject-subtype1       add video records with subType 1\n"
-            "  --inject-foreign        add records for channels without an output\n"
-            "  --inject-empty          add records with an empty payload\n"
-            "  --truncate N            cut N bytes off the end of the file\n"
-            "  --dump-streams          also write NAME.chN.hevc and NAME.chN.pcm\n"
-            "  --quiet                 print no summary\n");
+    fprintf(
+        stderr,
+        "usage: vyrk-sample -o FILE.Vyrk [options]\n"
+        "  --magic v81|v80|other   format tag (default v81)\n"
+        "  --channels N            channels written (default 7)\n"
+        "  --header-channels N     channelCount stored in the header (default: channels)\n"
+        "  --width W --height H    picture size (default 320x240)\n"
+        "  --fps F                 frame rate (default 25)\n"
+        "  --seconds S             duration (default 2)\n"
+        "  --gop N                 key-frame interval in pictures (default: fps)\n"
+        "  --bitrate KBPS          target video bit rate (default: constant quality)\n"
+        "  --noise A               per-pixel noise amplitude so a bit rate is really reached\n"
+        "  --preset P              x265 preset (default ultrafast)\n"
+        "  --threads N             encoder threads (default 1)\n"
+        "  --unique N              encode N pictures per channel and repeat them\n"
+        "  --hevc CH=FILE          take channel CH's video from an Annex B file\n"
+        "  --bframes N             B-pictures between reference pictures (default 0)\n"
+        "  --stamps decode|capture stamp the k-th access unit in decode order with the time of\n"
+        "                          picture k (default), or each with its own picture's time\n"
+        "  --params-record         write the parameter sets and SEI in front of the first slice\n"
+        "                          as a record of their own, stamped like the rest\n"
+        "  --mixed-start-codes     alternate 4- and 3-byte start codes in each video record\n"
+        "  --flash-at S[,S2...]    dark pictures but a white one at S seconds, and silence but\n"
+        "                          a 100 ms 1 kHz burst at S (multiples of the frame duration;\n"
+        "                          --unique is then ignored)\n"
+        "  --audio-samples N       samples per audio record (default 1024)\n"
+        "  --no-audio              write no audio records\n"
+        "  --audio-offset MS       audio starts MS ms after the first picture (negative: before)\n"
+        "  --audio-gap FROM-TO     leave out the audio records stamped from FROM to before TO\n"
+        "                          seconds (may be given more than once)\n"
+        "  --audio-jitter US       move each audio stamp by a repeatable random -US..+US us\n"
+        "  --inject-other-types    add records of types 1, 3 and 255\n"
+        "  --inject-subtype1       add video records with subType 1\n"
+        "  --inject-foreign        add records for channels without an output\n"
+        "  --inject-empty          add records with an empty payload\n"
+        "  --truncate N            cut N bytes off the end of the file\n"
+        "  --clock-base US         add US to every stamp (e.g. microseconds since 1970)\n"
+        "  --dump-streams          also write NAME.chN.hevc and NAME.chN.pcm\n"
+        "  --list-records          print channel, type, stamp (us) and size of every record\n"
+        "  --quiet                 print no summary\n");
+}
+
+using NextValue = std::function<const char*(const char*)>;
+
+// Seconds, comma separated: "1.0,2.5".
+bool ParseSecondsList(const std::string& text, std::vector<double>& out) {
+    size_t begin = 0;
+    while (begin <= text.size()) {
+        const size_t comma = std::min(text.find(',', begin), text.size());
+        const std::string item = text.substr(begin, comma - begin);
+        char* end = nullptr;
+        const double value = strtod(item.c_str(), &end);
+        if (item.empty() || *end != '\0' || value < 0)
+            return false;
+        out.push_back(value);
+        begin = comma + 1;
+    }
+    return true;
+}
+
+// "FROM-TO" in seconds.
+bool ParseGap(const std::string& text, std::vector<std::pair<int64_t, int64_t>>& out) {
+    const size_t dash = text.find('-', 1);
+    if (dash == std::string::npos)
+        return false;
+    const double from = atof(text.substr(0, dash).c_str());
+    const double to = atof(text.substr(dash + 1).c_str());
+    out.emplace_back(std::llround(from * 1e6), std::llround(to * 1e6));
+    return true;
+}
+
+// Options of the picture and its encoding. Returns false for an option it does not know.
+bool ParseVideoOption(const std::string& a, const NextValue& next, Options& o) {
+    if (a == "--width")
+        o.video.width = atoi(next("--width"));
+    else if (a == "--height")
+        o.video.height = atoi(next("--height"));
+    else if (a == "--fps")
+        o.video.fps = atoi(next("--fps"));
+    else if (a == "--gop")
+        o.video.keyInterval = atoi(next("--gop"));
+    else if (a == "--bitrate")
+        o.video.bitRate = static_cast<int64_t>(atof(next("--bitrate")) * 1000);
+    else if (a == "--noise")
+        o.video.noise = atoi(next("--noise"));
+    else if (a == "--preset")
+        o.video.preset = next("--preset");
+    else if (a == "--threads")
+        o.video.threads = atoi(next("--threads"));
+    else if (a == "--bframes")
+        o.video.bFrames = atoi(next("--bframes"));
+    else
+        return false;
+    return true;
+}
+
+// Options of how the video is cut into records and stamped.
+bool ParseVideoRecordOption(const std::string& a, const NextValue& next, Options& o) {
+    if (a == "--unique")
+        o.uniquePictures = atoi(next("--unique"));
+    else if (a == "--hevc") {
+        const std::string v = next("--hevc");
+        const size_t eq = v.find('=');
+        if (eq == std::string::npos)
+            return false;
+        o.hevcInputs[atoi(v.substr(0, eq).c_str())] = v.substr(eq + 1);
+    } else if (a == "--stamps") {
+        const std::string v = next("--stamps");
+        if (v != "decode" && v != "capture")
+            return false;
+        o.captureStamps = v == "capture";
+    } else if (a == "--params-record")
+        o.paramsRecord = true;
+    else if (a == "--mixed-start-codes")
+        o.mixedStartCodes = true;
+    else if (a == "--flash-at")
+        return ParseSecondsList(next("--flash-at"), o.flashSeconds);
+    else
+        return false;
+    return true;
+}
+
+bool ParseAudioOption(const std::string& a, const NextValue& next, Options& o) {
+    if (a == "--audio-samples")
+        o.audioSamples = atoi(next("--audio-samples"));
+    else if (a == "--no-audio")
+        o.audio = false;
+    else if (a == "--audio-offset")
+        o.audioOffsetUs = std::llround(atof(next("--audio-offset")) * 1000);
+    else if (a == "--audio-gap")
+        return ParseGap(next("--audio-gap"), o.audioGapsUs);
+    else if (a == "--audio-jitter")
+        o.audioJitterUs = atoll(next("--audio-jitter"));
+    else
+        return false;
+    return true;
+}
+
+bool ParseDamageOption(const std::string& a, const NextValue& next, Options& o) {
+    if (a == "--inject-other-types")
+        o.otherTypes = true;
+    else if (a == "--inject-subtype1")
+        o.subType1 = true;
+    else if (a == "--inject-foreign")
+        o.foreignChannels = true;
+    else if (a == "--inject-empty")
+        o.emptyPayloads = true;
+    else if (a == "--truncate")
+        o.truncateBytes = atol(next("--truncate"));
+    else
+        return false;
+    return true;
+}
+
+bool ParseFileOption(const std::string& a, const NextValue& next, Options& o) {
+    if (a == "-o")
+        o.output = next("-o");
+    else if (a == "--magic")
+        o.magic = next("--magic");
+    else if (a == "--channels")
+        o.channels = atoi(next("--channels"));
+    else if (a == "--header-channels")
+        o.headerChannels = atoi(next("--header-channels"));
+    else if (a == "--seconds")
+        o.seconds = atof(next("--seconds"));
+    else if (a == "--clock-base")
+        o.clockBaseUs = strtoull(next("--clock-base"), nullptr, 10);
+    else if (a == "--dump-streams")
+        o.dumpStreams = true;
+    else if (a == "--list-records")
+        o.listRecords = true;
+    else if (a == "--quiet")
+        o.quiet = true;
+    else
+        return false;
+    return true;
+}
+
+int64_t TotalPictures(const Options& o) {
+    return std::lround(o.seconds * o.video.fps);
+}
+
+// Turns the flash times into picture indices; each must fall on a picture of the video.
+bool ResolveFlashes(Options& o) {
+    for (double seconds : o.flashSeconds) {
+        const double position = seconds * o.video.fps;
+        const int64_t picture = std::llround(position);
+        if (std::fabs(position - static_cast<double>(picture)) > 1e-6 ||
+            picture >= TotalPictures(o)) {
+            fprintf(stderr, "vyrk-sample: --flash-at %g is no picture's time\n", seconds);
+            return false;
+        }
+        o.video.flashPictures.push_back(static_cast<int>(picture));
+        const double audioStart = static_cast<double>(o.audioOffsetUs) / 1e6;
+        o.burstFirstSamples.push_back(std::llround((seconds - audioStart) * 44100.0));
+    }
+    return true;
+}
+
+bool CheckAudioStart(const Options& o) {
+    if (!o.audio || o.audioOffsetUs >= 0 ||
+        static_cast<uint64_t>(-o.audioOffsetUs) <= o.clockBaseUs)
+        return true;
+    fprintf(stderr, "vyrk-sample: audio before the first picture needs a --clock-base of at "
+                    "least the offset\n");
+    return false;
 }
 
 bool ParseArgs(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        auto next = [&](const char* name) -> const char* {
+        const NextValue next = [&](const char* name) -> const char* {
             if (i + 1 >= argc) {
                 fprintf(stderr, "vyrk-sample: %s needs a value\n", name);
                 exit(2);
             }
             return argv[++i];
         };
-        if (a == "-o")
-            o.output = next("-o");
-        else if (a == "--magic")
-            o.magic = next("--magic");
-        else if (a == "--channels")
-            o.channels = atoi(next("--channels"));
-        else if (a == "--header-channels")
-            o.headerChannels = atoi(next("--header-channels"));
-        else if (a == "--width")
-            o.video.width = atoi(next("--width"));
-        else if (a == "--height")
-            o.video.height = atoi(next("--height"));
-        else if (a == "--fps")
-            o.video.fps = atoi(next("--fps"));
-        else if (a == "--seconds")
-            o.seconds = atof(next("--seconds"));
-        else if (a == "--gop")
-            o.video.keyInterval = atoi(next("--gop"));
-        else if (a == "--bitrate")
-            o.video.bitRate = static_cast<int64_t>(atof(next("--bitrate")) * 1000);
-        else if (a == "--noise")
-            o.video.noise = atoi(next("--noise"));
-        else if (a == "--preset")
-            o.video.preset = next("--preset");
-        else if (a == "--threads")
-            o.video.threads = atoi(next("--threads"));
-        else if (a == "--unique")
-            o.uniquePictures = atoi(next("--unique"));
-        else if (a == "--hevc") {
-            const std::string v = next("--hevc");
-            const size_t eq = v.find('=');
-            if (eq == std::string::npos)
-                return false;
-            o.hevcInputs[atoi(v.substr(0, eq).c_str())] = v.substr(eq + 1);
-        } else if (a == "--audio-samples")
-            o.audioSamples = atoi(next("--audio-samples"));
-        else if (a == "--no-audio")
-            o.audio = false;
-        else if (a == "--inject-other-types")
-            o.otherTypes = true;
-        else if (a == "--inject-subtype1")
-            o.subType1 = true;
-        else if (a == "--inject-foreign")
-            o.foreignChannels = true;
-        else if (a == "--inject-empty")
-            o.emptyPayloads = true;
-        else if (a == "--truncate")
-            o.truncateBytes = atol(next("--truncate"));
-        else if (a == "--dump-streams")
-            o.dumpStreams = true;
-        else if (a == "--quiet")
-            o.quiet = true;
-        else
+        if (!ParseFileOption(a, next, o) && !ParseVideoOption(a, next, o) &&
+            !ParseVideoRecordOption(a, next, o) && !ParseAudioOption(a, next, o) &&
+            !ParseDamageOption(a, next, o))
             return false;
     }
     if (o.video.keyInterval <= 0)
         o.video.keyInterval = o.video.fps;
     return !o.output.empty() && o.channels >= 0 && o.channels <= 256 && o.video.fps > 0 &&
-           o.audioSamples > 0 && o.seconds >= 0;
+           o.audioSamples > 0 && o.seconds >= 0 && o.video.bFrames >= 0 && o.audioJitterUs >= 0 &&
+           ResolveFlashes(o) && CheckAudioStart(o);
 }
 
-bool LoadChannelVideo(const Options& o, int channel, Units& units) {
+// Where one NAL unit of an Annex B byte string starts (its start code) and where its header is.
+struct NalUnit {
+    size_t start;
+    size_t header;
+};
+
+std::vector<NalUnit> FindNalUnits(const std::vector<uint8_t>& bytes) {
+    std::vector<NalUnit> units;
+    for (size_t i = 0; i + 2 < bytes.size(); ++i) {
+        if (bytes[i] != 0 || bytes[i + 1] != 0 || bytes[i + 2] != 1)
+            continue;
+        const bool four =
+            i > 0 && bytes[i - 1] == 0 && (units.empty() || i - 1 >= units.back().header);
+        units.push_back({four ? i - 1 : i, i + 3});
+        i += 2;
+    }
+    return units;
+}
+
+// VPS, SPS, PPS, access unit delimiter and prefix SEI: what may stand in front of a first slice.
+bool IsParameterUnit(const std::vector<uint8_t>& bytes, const NalUnit& unit) {
+    if (unit.header >= bytes.size())
+        return false;
+    const int type = (bytes[unit.header] >> 1) & 0x3F;
+    return (type >= 32 && type <= 35) || type == 39;
+}
+
+// Where the units in front of the first slice end; 0 when there are none or nothing follows.
+size_t ParameterUnitsEnd(const std::vector<uint8_t>& accessUnit) {
+    const std::vector<NalUnit> units = FindNalUnits(accessUnit);
+    size_t k = 0;
+    while (k < units.size() && IsParameterUnit(accessUnit, units[k]))
+        ++k;
+    return k > 0 && k < units.size() ? units[k].start : 0;
+}
+
+// The same units, the first with a four-byte start code, then three, four, three... bytes.
+std::vector<uint8_t> MixStartCodes(const std::vector<uint8_t>& bytes) {
+    static const uint8_t kStartCode[] = {0, 0, 0, 1};
+    const std::vector<NalUnit> units = FindNalUnits(bytes);
+    if (units.empty())
+        return bytes;
+    std::vector<uint8_t> out(bytes.begin(), bytes.begin() + static_cast<long>(units[0].start));
+    out.reserve(bytes.size() + units.size());
+    for (size_t k = 0; k < units.size(); ++k) {
+        out.insert(out.end(), kStartCode + (k % 2 == 0 ? 0 : 1), kStartCode + 4);
+        const size_t end = k + 1 < units.size() ? units[k + 1].start : bytes.size();
+        out.insert(out.end(), bytes.begin() + static_cast<long>(units[k].header),
+                   bytes.begin() + static_cast<long>(end));
+    }
+    return out;
+}
+
+// The payloads of the records one access unit is written as.
+Units RecordPayloads(const Options& o, std::vector<uint8_t> accessUnit) {
+    Units payloads;
+    const size_t split = o.paramsRecord ? ParameterUnitsEnd(accessUnit) : 0;
+    if (split > 0) {
+        payloads.emplace_back(accessUnit.begin(), accessUnit.begin() + static_cast<long>(split));
+        payloads.emplace_back(accessUnit.begin() + static_cast<long>(split), accessUnit.end());
+    } else {
+        payloads.push_back(std::move(accessUnit));
+    }
+    if (o.mixedStartCodes)
+        for (std::vector<uint8_t>& payload : payloads)
+            payload = MixStartCodes(payload);
+    return payloads;
+}
+
+bool LoadChannelVideo(const Options& o, int channel, ChannelVideo& video) {
     std::string error;
+    Units units;
     auto input = o.hevcInputs.find(channel);
     bool ok;
     if (input != o.hevcInputs.end()) {
         ok = CAnnexBSource::Load(input->second, units, error);
     } else {
-        const int total = static_cast<int>(std::lround(o.seconds * o.video.fps));
-        const int pictures = o.uniquePictures > 0 ? std::min(o.uniquePictures, total) : total;
+        const int total = static_cast<int>(TotalPictures(o));
+        const bool repeat = o.uniquePictures > 0 && o.flashSeconds.empty();
+        const int pictures = repeat ? std::min(o.uniquePictures, total) : total;
         CVideoEncoder encoder(o.video, channel);
-        ok = encoder.Open(error) && encoder.Encode(pictures, units, error);
+        ok = encoder.Open(error) && encoder.Encode(pictures, units, video.pictures, error);
     }
-    if (!ok)
+    if (!ok) {
         fprintf(stderr, "vyrk-sample: channel %d: %s\n", channel, error.c_str());
-    return ok;
+        return false;
+    }
+    video.records.reserve(units.size());
+    for (std::vector<uint8_t>& unit : units)
+        video.records.push_back(RecordPayloads(o, std::move(unit)));
+    return true;
 }
 
-void AudioBlock(int channel, int64_t block, int samples, std::vector<uint8_t>& out) {
+int16_t ToneSample(int channel, int64_t n) {
     const double frequency = 440.0 + 110.0 * channel;
+    const double t = static_cast<double>(n) / 44100.0;
+    return static_cast<int16_t>(std::lround(8000.0 * std::sin(2 * M_PI * frequency * t)));
+}
+
+// Silence, but a 100 ms 1 kHz burst from each flash on.
+int16_t FlashSample(const Options& o, int64_t n) {
+    for (int64_t first : o.burstFirstSamples)
+        if (n >= first && n < first + 4410) {
+            const double t = static_cast<double>(n - first) / 44100.0;
+            return static_cast<int16_t>(std::lround(16000.0 * std::sin(2 * M_PI * 1000.0 * t)));
+        }
+    return 0;
+}
+
+void AudioBlock(const Options& o, int channel, int64_t block, std::vector<uint8_t>& out) {
+    const int samples = o.audioSamples;
     out.resize(static_cast<size_t>(samples) * 2);
     for (int i = 0; i < samples; ++i) {
-        const double t = static_cast<double>(block * samples + i) / 44100.0;
-        const int16_t v =
-            static_cast<int16_t>(std::lround(8000.0 * std::sin(2 * M_PI * frequency * t)));
+        const int64_t n = block * samples + i;
+        const int16_t v = o.flashSeconds.empty() ? ToneSample(channel, n) : FlashSample(o, n);
         out[2 * i] = static_cast<uint8_t>(v & 0xFF);
         out[2 * i + 1] = static_cast<uint8_t>((static_cast<uint16_t>(v) >> 8) & 0xFF);
     }
 }
 
-uint64_t VideoTimeUs(int64_t picture, int fps) {
-    return static_cast<uint64_t>(picture * 1000000 / fps);
+int64_t VideoTimeUs(int64_t picture, int fps) {
+    return std::llround(static_cast<double>(picture) * 1e6 / fps);
+}
+
+int64_t AudioTimeUs(const Options& o, int64_t block) {
+    return o.audioOffsetUs +
+           std::llround(static_cast<double>(block * o.audioSamples) * 1e6 / 44100.0);
+}
+
+// The stamp written for a time relative to the first picture; never below 0.
+uint64_t Stamp(const Options& o, int64_t us) {
+    if (us < 0 && static_cast<uint64_t>(-us) > o.clockBaseUs)
+        return 0;
+    return o.clockBaseUs + static_cast<uint64_t>(us);
+}
+
+// A repeatable offset in [-jitter, +jitter] for one audio record.
+int64_t AudioJitterUs(const Options& o, int channel, int64_t block) {
+    if (o.audioJitterUs <= 0)
+        return 0;
+    uint64_t x = static_cast<uint64_t>(block) * 0x9E3779B97F4A7C15ull +
+                 static_cast<uint64_t>(channel + 1) * 0xD1B54A32D192ED03ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    x ^= x >> 31;
+    const uint64_t span = static_cast<uint64_t>(o.audioJitterUs) * 2 + 1;
+    return static_cast<int64_t>(x % span) - o.audioJitterUs;
+}
+
+bool InAudioGap(const Options& o, int64_t us) {
+    for (const auto& gap : o.audioGapsUs)
+        if (us >= gap.first && us < gap.second)
+            return true;
+    return false;
 }
 
 // Junk that must never reach a muxer: looks like a slice so it would damage a stream.
@@ -201,62 +477,104 @@ const std::vector<uint8_t>& Empty() {
     return empty;
 }
 
-void AddInjections(const Options& o, int channel, int64_t picture, uint64_t t,
-                   const std::vector<uint8_t>* unit, int& order, std::vector<Item>& items) {
+// Adds the injected records next to the video record of the given picture (a copy, as items
+// grows meanwhile).
+void AddInjections(const Options& o, int64_t picture, Item video, int& order,
+                   std::vector<Item>& items) {
     if (picture % 10 != 5)
         return;
-    const uint8_t ch = static_cast<uint8_t>(channel);
+    auto add = [&](int channel, uint8_t type, uint8_t subType, const std::vector<uint8_t>* data) {
+        Item item = video;
+        item.order = order++;
+        item.channel = static_cast<uint8_t>(channel);
+        item.type = type;
+        item.subType = subType;
+        item.payload = data;
+        items.push_back(item);
+    };
+    const int channel = video.channel;
     if (o.otherTypes) {
         static const uint8_t kTypes[] = {1, 3, 255};
-        items.push_back({t, order++, ch, kTypes[(picture / 10) % 3], 0, &Junk(), 0, channel});
+        add(channel, kTypes[(picture / 10) % 3], 0, &Junk());
     }
     if (o.subType1)
-        items.push_back({t, order++, ch, 0, 1, &Junk(), 0, channel});
+        add(channel, 0, 1, &Junk());
     if (o.emptyPayloads) {
-        items.push_back({t, order++, ch, 0, 0, &Empty(), 0, channel});
-        items.push_back({t, order++, ch, 2, 0, &Empty(), 0, channel});
+        add(channel, 0, 0, &Empty());
+        add(channel, 2, 0, &Empty());
     }
     if (o.foreignChannels && channel == 0) {
         const int count = o.headerChannels >= 0 ? o.headerChannels : o.channels;
         for (int foreign : {count, count + 1, 8, 255})
             if (foreign >= o.channels && foreign < 256)
-                items.push_back(
-                    {t, order++, static_cast<uint8_t>(foreign), 0, 0, unit, 0, channel});
+                add(foreign, 0, 0, video.payload);
     }
 }
 
-bool Run(const Options& o) {
-    std::vector<Units> video(static_cast<size_t>(o.channels));
-    for (int ch = 0; ch < o.channels; ++ch)
-        if (!LoadChannelVideo(o, ch, video[static_cast<size_t>(ch)]))
-            return false;
+int64_t PicturesOf(const Options& o, int channel, const ChannelVideo& video) {
+    return o.hevcInputs.count(channel) > 0 ? static_cast<int64_t>(video.records.size())
+                                           : TotalPictures(o);
+}
 
+// The picture shown by the access unit at the given position in decode order.
+int64_t CapturedPicture(const ChannelVideo& video, int64_t position) {
+    if (video.pictures.empty())
+        return position;
+    const auto count = static_cast<int64_t>(video.pictures.size());
+    return position / count * count + video.pictures[static_cast<size_t>(position % count)];
+}
+
+// Video records stay in decode order: they are written at the time of their position in it,
+// whatever they are stamped with.
+void AddVideoItems(const Options& o, int channel, const ChannelVideo& video, int& order,
+                   std::vector<Item>& items) {
+    const int64_t pictures = PicturesOf(o, channel, video);
+    const int fps = o.video.fps;
+    for (int64_t p = 0; p < pictures; ++p) {
+        const Units& payloads = video.records[static_cast<size_t>(p) % video.records.size()];
+        const int64_t writeUs = VideoTimeUs(p, fps);
+        const uint64_t t =
+            Stamp(o, o.captureStamps ? VideoTimeUs(CapturedPicture(video, p), fps) : writeUs);
+        const auto ch = static_cast<uint8_t>(channel);
+        for (const std::vector<uint8_t>& payload : payloads)
+            items.push_back({writeUs, t, order++, ch, 0, 0, &payload, 0, channel});
+        AddInjections(o, p, items[items.size() - payloads.size()], order, items);
+    }
+}
+
+// Audio records go from the audio start to the end of the video (at least --seconds), written
+// in sample order at their true times; gaps leave records out and jitter only moves stamps.
+void AddAudioItems(const Options& o, int channel, const ChannelVideo& video, int& order,
+                   std::vector<Item>& items) {
+    const double videoEnd = static_cast<double>(PicturesOf(o, channel, video)) / o.video.fps;
+    const double end = std::max(o.seconds, videoEnd);
+    const double start = static_cast<double>(o.audioOffsetUs) / 1e6;
+    const int64_t blocks =
+        end > start ? static_cast<int64_t>(std::ceil((end - start) * 44100.0 / o.audioSamples)) : 0;
+    for (int64_t b = 0; b < blocks; ++b) {
+        const int64_t us = AudioTimeUs(o, b);
+        if (InAudioGap(o, us))
+            continue;
+        const uint64_t t = Stamp(o, us + AudioJitterUs(o, channel, b));
+        items.push_back({us, t, order++, static_cast<uint8_t>(channel), 2, 0, nullptr, b, channel});
+    }
+}
+
+std::vector<Item> BuildItems(const Options& o, const std::vector<ChannelVideo>& video) {
     std::vector<Item> items;
     int order = 0;
-    const int64_t totalPictures = std::lround(o.seconds * o.video.fps);
     for (int ch = 0; ch < o.channels; ++ch) {
-        const Units& units = video[static_cast<size_t>(ch)];
-        const bool external = o.hevcInputs.count(ch) > 0;
-        const int64_t pictures = external ? static_cast<int64_t>(units.size()) : totalPictures;
-        for (int64_t p = 0; p < pictures; ++p) {
-            const uint64_t t = VideoTimeUs(p, o.video.fps);
-            const std::vector<uint8_t>* unit = &units[static_cast<size_t>(p) % units.size()];
-            items.push_back({t, order++, static_cast<uint8_t>(ch), 0, 0, unit, 0, ch});
-            AddInjections(o, ch, p, t, unit, order, items);
-        }
-        if (!o.audio)
-            continue;
-        const int64_t blocks =
-            static_cast<int64_t>(std::ceil(o.seconds * 44100.0 / o.audioSamples));
-        for (int64_t b = 0; b < blocks; ++b) {
-            const uint64_t t = static_cast<uint64_t>(b * o.audioSamples * 1000000 / 44100);
-            items.push_back({t, order++, static_cast<uint8_t>(ch), 2, 0, nullptr, b, ch});
-        }
+        AddVideoItems(o, ch, video[static_cast<size_t>(ch)], order, items);
+        if (o.audio)
+            AddAudioItems(o, ch, video[static_cast<size_t>(ch)], order, items);
     }
     std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
-        return a.timestampUs != b.timestampUs ? a.timestampUs < b.timestampUs : a.order < b.order;
+        return a.writeUs != b.writeUs ? a.writeUs < b.writeUs : a.order < b.order;
     });
+    return items;
+}
 
+RecordingHeader MakeHeader(const Options& o) {
     RecordingHeader header;
     header.SetV80Defaults();
     header.SetFieldAt(RecordingHeader::kChannelCountOffset,
@@ -267,33 +585,49 @@ bool Run(const Options& o) {
     header.SetFieldAt(RecordingHeader::kFrameRateDenOffset, 1);
     header.SetFieldAt(RecordingHeader::kVideoBitRateOffset,
                       static_cast<int32_t>(o.video.bitRate > 0 ? o.video.bitRate / 1000 : 7000));
-    const CRecordingWriter::Magic magic = o.magic == "v80" ? CRecordingWriter::Magic::V80
-                                          : o.magic == "v81"
-                                              ? CRecordingWriter::Magic::V81
-                                              : CRecordingWriter::Magic::Unrecognised;
-    CRecordingWriter writer;
-    if (!writer.Open(o.output, magic, header)) {
-        fprintf(stderr, "vyrk-sample: cannot write %s\n", o.output.c_str());
-        return false;
-    }
+    return header;
+}
 
-    const std::string stem = o.output.substr(
-        0, o.output.rfind('.') == std::string::npos ? o.output.size() : o.output.rfind('.'));
-    std::vector<std::ofstream> hevcDump, pcmDump;
-    if (o.dumpStreams)
+// Each channel's elementary streams beside the recording: exactly the bytes of its own records.
+struct Dumps {
+    std::vector<std::ofstream> hevc;
+    std::vector<std::ofstream> pcm;
+
+    void Open(const Options& o) {
+        const size_t dot = o.output.rfind('.');
+        const std::string stem =
+            o.output.substr(0, dot == std::string::npos ? o.output.size() : dot);
         for (int ch = 0; ch < o.channels; ++ch) {
             const std::string base = stem + ".ch" + std::to_string(ch);
-            hevcDump.emplace_back(base + ".hevc", std::ios::binary);
-            pcmDump.emplace_back(base + ".pcm", std::ios::binary);
+            hevc.emplace_back(base + ".hevc", std::ios::binary);
+            pcm.emplace_back(base + ".pcm", std::ios::binary);
         }
+    }
 
-    std::map<std::tuple<int, int, int>, long> counts;
+    void Write(const Options& o, const Item& item, const std::vector<uint8_t>& payload) {
+        const bool own = item.channel == item.sourceChannel && item.subType == 0;
+        if (!o.dumpStreams || !own || item.channel >= o.channels ||
+            (item.type != 0 && item.type != 2))
+            return;
+        std::ofstream& out = (item.type == 0 ? hevc : pcm)[item.channel];
+        out.write(reinterpret_cast<const char*>(payload.data()),
+                  static_cast<std::streamsize>(payload.size()));
+    }
+};
+
+using Counts = std::map<std::tuple<int, int, int>, long>;
+
+bool WriteItems(const Options& o, const std::vector<Item>& items, CRecordingWriter& writer,
+                Counts& counts) {
+    Dumps dumps;
+    if (o.dumpStreams)
+        dumps.Open(o);
     std::vector<uint8_t> audio;
     int32_t recordIndex = 0;
     for (const Item& item : items) {
         const std::vector<uint8_t>* payload = item.payload;
         if (!payload) {
-            AudioBlock(item.channel, item.audioBlock, o.audioSamples, audio);
+            AudioBlock(o, item.channel, item.audioBlock, audio);
             payload = &audio;
         }
         if (!writer.WriteRecord(item.channel, item.timestampUs, item.type, item.subType, *payload,
@@ -301,18 +635,42 @@ bool Run(const Options& o) {
             fprintf(stderr, "vyrk-sample: write failed on %s\n", o.output.c_str());
             return false;
         }
+        if (o.listRecords)
+            printf("%d %d %llu %zu\n", item.channel, item.type,
+                   static_cast<unsigned long long>(item.timestampUs), payload->size());
         ++counts[std::make_tuple(item.channel, item.type, item.subType)];
-        const bool own = item.channel == item.sourceChannel && item.subType == 0;
-        if (o.dumpStreams && own && item.channel < o.channels) {
-            const auto ch = static_cast<size_t>(item.channel);
-            if (item.type == 0)
-                hevcDump[ch].write(reinterpret_cast<const char*>(payload->data()),
-                                   static_cast<std::streamsize>(payload->size()));
-            else if (item.type == 2)
-                pcmDump[ch].write(reinterpret_cast<const char*>(payload->data()),
-                                  static_cast<std::streamsize>(payload->size()));
-        }
+        dumps.Write(o, item, *payload);
     }
+    return true;
+}
+
+void PrintSummary(const Options& o, uint64_t size, size_t records, const Counts& counts) {
+    printf("wrote %s: %llu bytes, %zu records\n", o.output.c_str(),
+           static_cast<unsigned long long>(size - static_cast<uint64_t>(o.truncateBytes)), records);
+    for (const auto& entry : counts)
+        printf("channel %d type %d subType %d records %ld\n", std::get<0>(entry.first),
+               std::get<1>(entry.first), std::get<2>(entry.first), entry.second);
+}
+
+bool Run(const Options& o) {
+    std::vector<ChannelVideo> video(static_cast<size_t>(o.channels));
+    for (int ch = 0; ch < o.channels; ++ch)
+        if (!LoadChannelVideo(o, ch, video[static_cast<size_t>(ch)]))
+            return false;
+    const std::vector<Item> items = BuildItems(o, video);
+
+    const CRecordingWriter::Magic magic = o.magic == "v80" ? CRecordingWriter::Magic::V80
+                                          : o.magic == "v81"
+                                              ? CRecordingWriter::Magic::V81
+                                              : CRecordingWriter::Magic::Unrecognised;
+    CRecordingWriter writer;
+    if (!writer.Open(o.output, magic, MakeHeader(o))) {
+        fprintf(stderr, "vyrk-sample: cannot write %s\n", o.output.c_str());
+        return false;
+    }
+    Counts counts;
+    if (!WriteItems(o, items, writer, counts))
+        return false;
     const uint64_t size = writer.BytesWritten();
     if (!writer.Close()) {
         fprintf(stderr, "vyrk-sample: write failed on %s\n", o.output.c_str());
@@ -323,14 +681,8 @@ bool Run(const Options& o) {
         fprintf(stderr, "vyrk-sample: cannot truncate %s\n", o.output.c_str());
         return false;
     }
-    if (!o.quiet) {
-        printf("wrote %s: %llu bytes, %zu records\n", o.output.c_str(),
-               static_cast<unsigned long long>(size - static_cast<uint64_t>(o.truncateBytes)),
-               items.size());
-        for (const auto& entry : counts)
-            printf("channel %d type %d subType %d records %ld\n", std::get<0>(entry.first),
-                   std::get<1>(entry.first), std::get<2>(entry.first), entry.second);
-    }
+    if (!o.quiet)
+        PrintSummary(o, size, items.size(), counts);
     return true;
 }
 

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "FFmpegPtr.h"
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+// Encodes 16-bit mono PCM to AAC-LC one 1024-sample frame at a time: the samples are converted
+// to planar float, gathered in a FIFO, encoded, framed as ADTS and turned back into raw frames by
+// the "aac_adtstoasc" filter. Time stamps count samples (time base 1/sample rate), so every
+// packet lasts exactly one frame; the first sample's position is given by Start.
+class CAacEncoder {
+public:
+    // Receives each finished packet, time stamps in the codec's time base.
+    using PacketSink = std::function<void(AVPacket*)>;
+
+    static constexpr int kSampleRate = 44100;
+
+    // Opens encoder, filter and resampler; false when the encoder or the filter cannot be set up.
+    bool Open(bool globalHeader);
+    // True when samples can be converted; without a resampler every sample is dropped.
+    bool CanConvert() const { return m_pSwrCtx != nullptr; }
+    const AVCodecContext* Context() const { return m_pCodecCtx.get(); }
+
+    // Sets the position of the next sample written.
+    void Start(int64_t position) { m_nNextPts = position; }
+    void Write(const uint8_t* pcm, int samples, const PacketSink& sink);
+    void WriteSilence(int64_t samples, const PacketSink& sink);
+    // Encodes what the FIFO still holds and drains encoder and filter.
+    void Flush(const PacketSink& sink);
+    void Close();
+
+private:
+    bool OpenFilter();
+    bool OpenResampler();
+    void EncodeFullFrames(const PacketSink& sink);
+    void EncodeFromFifo(int samples, const PacketSink& sink);
+    void DrainEncoder(const PacketSink& sink);
+    void Filter(const AVPacket* encoded, const PacketSink& sink);
+    void DrainFilter(const PacketSink& sink);
+
+    CodecContextPtr m_pCodecCtx;
+    SwrContextPtr m_pSwrCtx;
+    BsfContextPtr m_pAdtsToAsc;
+    AudioFifoPtr m_pFifo;
+    PacketPtr m_pPacket;
+    PacketPtr m_pAdtsPacket;
+    PacketPtr m_pFilteredPacket;
+    FramePtrAV m_pFrame;
+    std::vector<float> m_convertBuffer;
+    int64_t m_nNextPts = 0; // position of the next sample to be encoded
+};

@@ -1,0 +1,66 @@
+#include "CAccessUnitAssembler.h"
+
+namespace {
+
+const size_t kStartCodeSize = 4;
+
+} // namespace
+
+int CAccessUnitAssembler::NalType(const std::vector<uint8_t>& unit) const {
+    if (unit.size() <= kStartCodeSize)
+        return -1;
+    const uint8_t first = unit[kStartCodeSize];
+    return m_bHevc ? (first >> 1) & 0x3F : first & 0x1F;
+}
+
+bool CAccessUnitAssembler::BeginsAccessUnit(const std::vector<uint8_t>& unit, int nalType) const {
+    if (IsPicture(nalType)) {
+        // The first bit of the slice header: first_slice_segment_in_pic_flag in H.265, and in
+        // H.264 the Exp-Golomb "1" of first_mb_in_slice = 0.
+        const size_t at = kStartCodeSize + (m_bHevc ? 2 : 1);
+        return unit.size() > at && (unit[at] & 0x80) != 0;
+    }
+    if (m_bHevc) // VPS, SPS, PPS, AUD, prefix SEI, reserved 41-44 and unspecified 48-55
+        return (nalType >= 32 && nalType <= 35) || nalType == 39 ||
+               (nalType >= 41 && nalType <= 44) || (nalType >= 48 && nalType <= 55);
+    // SEI, SPS, PPS, AUD and 14-18
+    return (nalType >= 6 && nalType <= 9) || (nalType >= 14 && nalType <= 18);
+}
+
+bool CAccessUnitAssembler::EndsSequence(int nalType) const {
+    return m_bHevc ? nalType == 36 || nalType == 37 : nalType == 10 || nalType == 11;
+}
+
+bool CAccessUnitAssembler::Add(const std::vector<uint8_t>& unit, uint64_t timestampUs,
+                               SAccessUnit& completed) {
+    const int nalType = NalType(unit);
+    bool finished = false;
+    if (m_current.pictureNalType >= 0 && BeginsAccessUnit(unit, nalType)) {
+        Finish(completed);
+        finished = true;
+    }
+    if (m_current.size == 0)
+        m_current.timestampUs = timestampUs;
+    if (IsPicture(nalType) && m_current.pictureNalType < 0) {
+        m_current.pictureNalType = nalType;
+        m_current.timestampUs = timestampUs;
+    }
+    if (EndsSequence(nalType))
+        m_current.endsSequence = true;
+    m_current.bytes.insert(m_current.bytes.end(), unit.begin(), unit.end());
+    m_current.size += unit.size();
+    return finished;
+}
+
+bool CAccessUnitAssembler::Flush(SAccessUnit& completed) {
+    if (m_current.size == 0)
+        return false;
+    Finish(completed);
+    return true;
+}
+
+void CAccessUnitAssembler::Finish(SAccessUnit& completed) {
+    m_current.bytes.resize(m_current.size + kPadding, 0);
+    completed = std::move(m_current);
+    m_current = SAccessUnit();
+}

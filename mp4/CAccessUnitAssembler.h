@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Groups the NAL units of one channel, in the order the recording holds them, into access units:
+// everything that belongs to one picture, parameter sets and SEI in front of it included. A new
+// access unit begins where the standard says one does once the current one has a picture: at a
+// parameter set, access-unit delimiter or prefix SEI, or at a slice that is the first of its
+// picture. The access unit takes the time of its first slice's record, so the units in front of
+// the picture never shift it.
+class CAccessUnitAssembler {
+public:
+    struct SAccessUnit {
+        std::vector<uint8_t> bytes; // Annex B units; followed by zeroed padding for the parser
+        size_t size = 0;            // bytes of units, without the padding
+        uint64_t timestampUs = 0;
+        int pictureNalType = -1;   // NAL type of the first slice; -1 when there is no picture
+        bool endsSequence = false; // holds an end-of-sequence or end-of-stream unit
+    };
+
+    static constexpr size_t kPadding = 64;
+
+    explicit CAccessUnitAssembler(bool isHevc) : m_bHevc(isHevc) {}
+
+    // Adds one unit (start code included) recorded at timestampUs. When it begins a new access
+    // unit, the finished one is moved into completed and true is returned.
+    bool Add(const std::vector<uint8_t>& unit, uint64_t timestampUs, SAccessUnit& completed);
+    // Hands out the access unit being gathered, if any.
+    bool Flush(SAccessUnit& completed);
+
+    // NAL type of an Annex B unit starting with 00 00 00 01; -1 when it is too short.
+    int NalType(const std::vector<uint8_t>& unit) const;
+    bool IsPicture(int nalType) const {
+        return m_bHevc ? nalType <= 31 : nalType >= 1 && nalType <= 5;
+    }
+
+private:
+    bool BeginsAccessUnit(const std::vector<uint8_t>& unit, int nalType) const;
+    bool EndsSequence(int nalType) const;
+    void Finish(SAccessUnit& completed);
+
+    bool m_bHevc;
+    SAccessUnit m_current;
+};
