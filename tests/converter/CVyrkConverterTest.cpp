@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -23,6 +26,20 @@ bool Convert(CVyrkConverter& converter, const std::string& recording, const std:
 bool ConvertFile(const std::string& recording, const std::string& prefix) {
     CVyrkConverter converter;
     return Convert(converter, recording, prefix);
+}
+
+// The MD5 of every decoded picture, in output order, each picture kept with its own time.
+std::vector<std::string> PictureHashes(const std::string& path) {
+    const SubprocessResult r =
+        RunProgram({"/usr/bin/ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:v",
+                    "-fps_mode", "passthrough", "-f", "framemd5", "-"});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    std::vector<std::string> hashes;
+    std::istringstream in(r.output);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] != '#')
+            hashes.push_back(line.substr(line.rfind(',') + 1));
+    return hashes;
 }
 
 Bytes ReadBytes(const std::string& path) {
@@ -178,5 +195,14 @@ TEST(CVyrkConverter, ThirdPartyStreamsKeepEveryPicture) {
         const auto video = mp4.PacketsOf(mp4.VideoIndex());
         EXPECT_EQ(video.size(), s.second);
         EXPECT_TRUE(video.front().key);
+        // Presentation times rise in output order, and the pictures decode as the raw stream's.
+        std::vector<int64_t> pts;
+        for (const Mp4Packet& p : video)
+            pts.push_back(p.pts);
+        std::sort(pts.begin(), pts.end());
+        EXPECT_EQ(std::adjacent_find(pts.begin(), pts.end()), pts.end());
+        const std::vector<std::string> hashes = PictureHashes(dir.File("t-0.mp4"));
+        EXPECT_EQ(hashes.size(), s.second);
+        EXPECT_EQ(hashes, PictureHashes(std::string(VYRK_TESTDATA_DIR) + "/hevc/" + s.first));
     }
 }
