@@ -136,10 +136,11 @@ void CAacEncoder::WriteSilence(int64_t samples, const PacketSink& sink) {
 void CAacEncoder::EncodeFullFrames(const PacketSink& sink) {
     const int frameSize = m_pCodecCtx->frame_size;
     while (av_audio_fifo_size(m_pFifo.get()) >= frameSize)
-        EncodeFromFifo(frameSize, sink);
+        if (!EncodeFromFifo(frameSize, sink))
+            return; // out of memory: what is left waits for the next call
 }
 
-void CAacEncoder::EncodeFromFifo(int samples, const PacketSink& sink) {
+bool CAacEncoder::EncodeFromFifo(int samples, const PacketSink& sink) {
     AVFrame* frame = m_pFrame.get();
     av_frame_unref(frame);
     frame->nb_samples = samples;
@@ -147,15 +148,16 @@ void CAacEncoder::EncodeFromFifo(int samples, const PacketSink& sink) {
     frame->sample_rate = m_pCodecCtx->sample_rate;
     if (av_channel_layout_copy(&frame->ch_layout, &m_pCodecCtx->ch_layout) < 0 ||
         av_frame_get_buffer(frame, 0) < 0)
-        return;
+        return false;
     if (av_audio_fifo_read(m_pFifo.get(), reinterpret_cast<void**>(frame->data), samples) < samples)
-        return;
+        return false;
     frame->pts = m_nNextPts;
     m_nNextPts += samples;
     const int rc = avcodec_send_frame(m_pCodecCtx.get(), frame);
     av_frame_unref(frame);
     if (rc >= 0)
         DrainEncoder(sink);
+    return true;
 }
 
 void CAacEncoder::DrainEncoder(const PacketSink& sink) {

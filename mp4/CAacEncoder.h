@@ -35,7 +35,7 @@ private:
     bool OpenFilter();
     bool OpenResampler();
     void EncodeFullFrames(const PacketSink& sink);
-    void EncodeFromFifo(int samples, const PacketSink& sink);
+    bool EncodeFromFifo(int samples, const PacketSink& sink);
     void DrainEncoder(const PacketSink& sink);
     void Filter(const AVPacket* encoded, const PacketSink& sink);
     void DrainFilter(const PacketSink& sink);

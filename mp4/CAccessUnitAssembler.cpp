@@ -39,6 +39,8 @@ bool CAccessUnitAssembler::Add(const std::vector<uint8_t>& unit, uint64_t timest
         Finish(completed);
         finished = true;
     }
+    if (m_current.pictureNalType < 0 && m_current.size + unit.size() > kMaxUnitsWithoutPicture)
+        m_current = SAccessUnit(); // a stream of headers that never reaches a picture
     if (m_current.size == 0)
         m_current.timestampUs = timestampUs;
     if (IsPicture(nalType) && m_current.pictureNalType < 0) {

@@ -20,7 +20,10 @@ public:
         bool endsSequence = false; // holds an end-of-sequence or end-of-stream unit
     };
 
-    static constexpr size_t kPadding = 64;
+    static constexpr size_t kPadding =
+        64; // the parser's input padding (AV_INPUT_BUFFER_PADDING_SIZE)
+    // Units gathered in front of a picture beyond this are dropped: no picture follows them.
+    static constexpr size_t kMaxUnitsWithoutPicture = 16u << 20;
 
     explicit CAccessUnitAssembler(bool isHevc) : m_bHevc(isHevc) {}
 

@@ -8,8 +8,8 @@
 // jitter and change nothing. A record that starts later than the samples before it reach is a
 // gap in the recording, filled with silence; one that starts earlier overlaps them and loses its
 // first samples. So the audio stays in sync with the record clock, also for players that play
-// samples back to back. Far beyond any dropout (the clock itself jumped) the records stay back
-// to back instead.
+// samples back to back. Far beyond any dropout the clock itself jumped: the records stay back to
+// back and the clock counts on from there.
 class CAudioClock {
 public:
     struct SPlacement {
@@ -40,6 +40,7 @@ private:
     int64_t m_nTolerance;
     int64_t m_nMaxGap;
     int64_t m_nMaxOverlap;
+    int64_t m_nShift = 0; // samples the record clock jumped by, all jumps together
     int64_t m_nFirst = 0;
     int64_t m_nNext = 0;
     bool m_bStarted = false;

@@ -533,9 +533,10 @@ void CMP4::WriteVideoPacket(const SPicture& picture, const CVideoTimeline::STime
 void CMP4::WriteAudioFrame(const FramePtr& frame) {
     if (!m_pOutputCtx)
         return; // the output failed, or could not be set up
-    if (!m_bHasBase)
-        HoldAudio(frame);
-    else
+    if (!m_bHasBase) {
+        if (!frame->data.empty())
+            HoldAudio(frame);
+    } else
         EncodeAudio(*frame);
 }
 
@@ -556,9 +557,17 @@ void CMP4::HoldAudio(const FramePtr& frame) {
 }
 
 void CMP4::SetBase(uint64_t firstPictureUs) {
+    // Audio recorded before the first picture moves the file's zero back, as far as what is
+    // held could reach; a stray time stamp further back does not.
+    const uint64_t window =
+        static_cast<uint64_t>(kMaxHeldAudioSamples) * 1000000 / kAudioSampleRate;
     uint64_t base = firstPictureUs;
     for (const FramePtr& held : m_heldAudio)
-        base = std::min(base, held->nTimestamp);
+        if (held->nTimestamp < base && firstPictureUs - held->nTimestamp <= window)
+            base = held->nTimestamp;
+    if (firstPictureUs == UINT64_MAX) // a file without pictures starts with its audio
+        for (const FramePtr& held : m_heldAudio)
+            base = std::min(base, held->nTimestamp);
     m_nBaseUs = base;
     m_bHasBase = true;
     m_pAudioClock = std::make_unique<CAudioClock>(kAudioSampleRate, static_cast<int64_t>(base),
@@ -566,8 +575,15 @@ void CMP4::SetBase(uint64_t firstPictureUs) {
     std::deque<FramePtr> held;
     held.swap(m_heldAudio);
     m_nHeldSamples = 0;
-    for (const FramePtr& frame : held)
-        EncodeAudio(*frame);
+    for (const FramePtr& frame : held) {
+        if (frame->nTimestamp >= base) {
+            EncodeAudio(*frame);
+        } else {
+            LogInfo("%s: audio record stamped %.3f s before the first picture left out",
+                    m_strOutputPath.c_str(),
+                    static_cast<double>(firstPictureUs - frame->nTimestamp) / 1e6);
+        }
+    }
 }
 
 void CMP4::EncodeAudio(const SFFData& frame) {
@@ -624,6 +640,6 @@ void CMP4::FlushOutput() {
     if (!m_pOutputCtx)
         return;
     if (!m_bHasBase && !m_heldAudio.empty())
-        SetBase(UINT64_MAX); // a file without a picture starts with its audio
+        SetBase(UINT64_MAX);
     m_audio.Flush(m_audioSink);
 }

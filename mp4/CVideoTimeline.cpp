@@ -16,6 +16,9 @@ int64_t After(int64_t time) {
     return Saturated(static_cast<__int128>(time) + 1);
 }
 
+// Spacings beyond this many nominal frame durations are gaps in the recording, not a frame rate.
+const int64_t kMaxFrameSpacing = 16;
+
 // Waiting pictures beyond which damaged order counts, not the stream's structure, hold the
 // output back; everything waiting is then output.
 const size_t kMaxWaiting = 4 * CVideoTimeline::kMaxReorderDepth;
@@ -24,7 +27,12 @@ const size_t kMaxWaiting = 4 * CVideoTimeline::kMaxReorderDepth;
 
 CVideoTimeline::CVideoTimeline(int reorderDepth, int64_t frameDuration)
     : m_nDepth(std::clamp(reorderDepth, 0, kMaxReorderDepth)),
-      m_nFrameDuration(std::max<int64_t>(frameDuration, 1)) {}
+      m_nNominalDuration(std::max<int64_t>(frameDuration, 1)),
+      m_nFrameDuration(m_nNominalDuration) {}
+
+bool CVideoTimeline::IsFrameSpacing(__int128 spacing) const {
+    return spacing > 1 && spacing <= static_cast<__int128>(m_nNominalDuration) * kMaxFrameSpacing;
+}
 
 void CVideoTimeline::Add(int64_t stamp, int64_t orderCount, bool startsSequence) {
     if (startsSequence) {
@@ -66,14 +74,29 @@ void CVideoTimeline::OutputOne() {
         pts = After(m_nLastPts);
     if (m_nLastPts == INT64_MIN)
         m_nFirstPts = pts;
-    else if (static_cast<__int128>(pts) - m_nLastPts > 1)
-        m_nFrameDuration = Saturated(static_cast<__int128>(pts) - m_nLastPts);
+    else if (IsFrameSpacing(static_cast<__int128>(pts) - m_nLastPts))
+        m_nFrameDuration = pts - m_nLastPts;
     m_nLastPts = pts;
     next->pts = pts;
     next->hasPts = true;
     m_outputPts.push_back(pts);
     m_nLastOutputOrder = next->orderCount;
     m_bSequenceOutput = true;
+}
+
+int64_t CVideoTimeline::AfterGap(int64_t dts) const {
+    // Across a gap in the recording, the pictures after it would be decoded at times from
+    // before it: composition offsets as long as the gap, which readers refuse. No picture still
+    // to be taken is presented before `earliest`, so decoding may start the depth before it.
+    int64_t earliest = After(m_nLastPts);
+    for (const SPicture& p : m_pictures)
+        if (p.hasPts)
+            earliest = std::min(earliest, p.pts);
+    const __int128 lead = static_cast<__int128>(m_nDepth) * m_nFrameDuration;
+    const __int128 latest = static_cast<__int128>(earliest) - lead;
+    if (latest - dts > static_cast<__int128>(m_nFrameDuration) * kMaxFrameSpacing)
+        return Saturated(latest);
+    return dts;
 }
 
 bool CVideoTimeline::OutputTime(int64_t position, int64_t& pts) const {
@@ -95,15 +118,17 @@ bool CVideoTimeline::Next(STimes& times) {
         int64_t second;
         if (!OutputTime(1, second) && !m_stamps.empty())
             return false;
-        const __int128 step = OutputTime(1, second) && second > m_nFirstPts
-                                  ? static_cast<__int128>(second) - m_nFirstPts
-                                  : m_nFrameDuration;
+        const bool spaced =
+            OutputTime(1, second) && IsFrameSpacing(static_cast<__int128>(second) - m_nFirstPts);
+        const __int128 step =
+            spaced ? static_cast<__int128>(second) - m_nFirstPts : m_nFrameDuration;
         dts = Saturated(m_nFirstPts - static_cast<__int128>(-behind) * step);
     } else if (!OutputTime(behind, dts)) {
         if (!m_stamps.empty())
             return false; // that picture is still waiting for its output time
         dts = m_nLastDts == INT64_MIN ? picture.pts : After(m_nLastDts);
     }
+    dts = std::max(dts, AfterGap(dts));
     if (m_nLastDts != INT64_MIN && dts <= m_nLastDts)
         dts = After(m_nLastDts);
     times.dts = dts;

@@ -53,9 +53,12 @@ private:
     void OutputOne();
     void OutputAll();
     bool OutputTime(int64_t position, int64_t& pts) const;
+    bool IsFrameSpacing(__int128 spacing) const;
+    int64_t AfterGap(int64_t dts) const;
 
     int m_nDepth;
-    int64_t m_nFrameDuration;
+    int64_t m_nNominalDuration;
+    int64_t m_nFrameDuration;        // the last spacing of presentation times that was a frame's
     std::deque<SPicture> m_pictures; // handed in and not yet taken, in decode order
     std::multiset<int64_t> m_stamps; // record times of the pictures still waiting for output
     std::deque<int64_t> m_outputPts; // presentation times in output order, from m_nOutputBase

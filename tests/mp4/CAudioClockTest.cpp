@@ -31,4 +31,8 @@ TEST(CAudioClock, IgnoresJitterFillsGapsTrimsOverlapsAndSurvivesClockJumps) {
     EXPECT_TRUE(jump.clockJumped);
     EXPECT_EQ(jump.silence + jump.skip, 0);
     EXPECT_EQ(clock.NextPosition(), before + 4410);
+    // ... counting on from the new clock: the next record is neither a jump nor a gap.
+    const auto after = place(int64_t(86400) * 1000000 * 3 + 100000);
+    EXPECT_FALSE(after.clockJumped);
+    EXPECT_EQ(after.silence + after.skip, 0);
 }

@@ -395,3 +395,30 @@ TEST(CMP4, DamagedParameterSetsNeverReachTheFileHeader) {
     FinishesOrAbort("closing after damaged parameter sets", [&] { muxer.Close(); });
     EXPECT_EQ(muxer.GetPendingSize(), 0);
 }
+
+TEST(CMP4, AStrayAudioTimeStampLongBeforeThePicturesDoesNotMoveTheFilesZero) {
+    TempDir dir;
+    const Units aus = Encode(10, 10);
+    const RecordingHeader header = Header();
+    const uint64_t epoch = 1733740000000000ull; // the camera counts microseconds since 1970
+    {
+        CMP4 muxer;
+        ASSERT_TRUE(muxer.Open(dir.File("z.mp4"), true, &header));
+        const Bytes pcm = Pcm(1024, 0);
+        muxer.InputAudio(pcm.data(), static_cast<int32_t>(pcm.size()), 0, 5);
+        for (size_t i = 0; i < aus.size(); ++i) {
+            muxer.InputAudio(pcm.data(), static_cast<int32_t>(pcm.size()), 0, epoch + i * 23220);
+            muxer.InputVideo(aus[i].data(), static_cast<int32_t>(aus[i].size()), 0,
+                             epoch + i * 40000);
+        }
+        muxer.Close();
+    }
+    const Mp4Contents mp4 = ReadMp4(dir.File("z.mp4"));
+    const auto video = mp4.PacketsOf(mp4.VideoIndex());
+    ASSERT_EQ(video.size(), aus.size());
+    EXPECT_EQ(video.front().pts, 0) << "the file starts at the first picture";
+    const auto audio = mp4.PacketsOf(mp4.AudioIndex());
+    ASSERT_FALSE(audio.empty());
+    EXPECT_GE(audio.front().pts, -1024) << "the stray record is left out";
+    EXPECT_EQ(DecodeErrors(dir.File("z.mp4")), "");
+}

@@ -10,8 +10,8 @@ namespace {
 const std::vector<int64_t> kOrder = {0, 4, 2, 1, 3, 8, 6, 5, 7};
 
 std::vector<CVideoTimeline::STimes> Drive(CVideoTimeline& timeline,
-                                        const std::vector<int64_t>& stamps,
-                                        const std::vector<int64_t>& orders) {
+                                          const std::vector<int64_t>& stamps,
+                                          const std::vector<int64_t>& orders) {
     std::vector<CVideoTimeline::STimes> out;
     CVideoTimeline::STimes t;
     for (size_t i = 0; i < stamps.size(); ++i) {
@@ -81,4 +81,24 @@ TEST(CVideoTimeline, NewSequencesTooShallowDepthsAndDamagedCountsStillRise) {
             out.push_back(t);
     }
     EXPECT_GT(out.size(), 900u);
+}
+
+TEST(CVideoTimeline, AGapOfHoursKeepsFrameDurationsAndShortCompositionOffsets) {
+    // Two B-pyramid GOPs seven hours apart, 90 kHz ticks.
+    std::vector<int64_t> orders = kOrder, stamps;
+    orders.insert(orders.end(), kOrder.begin(), kOrder.end());
+    const int64_t gap = int64_t(7) * 3600 * 90000;
+    for (size_t i = 0; i < orders.size(); ++i)
+        stamps.push_back(static_cast<int64_t>(i) * 3000 + (i >= kOrder.size() ? gap : 0));
+    CVideoTimeline timeline(2, 3000);
+    const auto times = Drive(timeline, stamps, orders);
+    ASSERT_EQ(times.size(), orders.size());
+    for (size_t i = 0; i < times.size(); ++i) {
+        EXPECT_EQ(times[i].duration, 3000) << "picture " << i;
+        EXPECT_LE(times[i].dts, times[i].pts) << "picture " << i;
+        EXPECT_LE(times[i].pts - times[i].dts, 20 * 3000) << "picture " << i;
+        if (i > 0) {
+            EXPECT_GT(times[i].dts, times[i - 1].dts) << "picture " << i;
+        }
+    }
 }
