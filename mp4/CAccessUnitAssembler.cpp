@@ -6,13 +6,6 @@ const size_t kStartCodeSize = 4;
 
 } // namespace
 
-int CAccessUnitAssembler::NalType(const std::vector<uint8_t>& unit) const {
-    if (unit.size() <= kStartCodeSize)
-        return -1;
-    const uint8_t first = unit[kStartCodeSize];
-    return m_bHevc ? (first >> 1) & 0x3F : first & 0x1F;
-}
-
 bool CAccessUnitAssembler::BeginsAccessUnit(const std::vector<uint8_t>& unit, int nalType) const {
     if (IsPicture(nalType)) {
         // The first bit of the slice header: first_slice_segment_in_pic_flag in H.265, and in
@@ -31,9 +24,10 @@ bool CAccessUnitAssembler::EndsSequence(int nalType) const {
     return m_bHevc ? nalType == 36 || nalType == 37 : nalType == 10 || nalType == 11;
 }
 
-bool CAccessUnitAssembler::Add(const std::vector<uint8_t>& unit, uint64_t timestampUs,
-                               SAccessUnit& completed) {
-    const int nalType = NalType(unit);
+bool CAccessUnitAssembler::Add(const SFFData& frame, SAccessUnit& completed) {
+    const std::vector<uint8_t>& unit = frame.data;
+    const uint64_t timestampUs = frame.nTimestamp;
+    const int nalType = frame.nNalType;
     bool finished = false;
     if (m_current.pictureNalType >= 0 && BeginsAccessUnit(unit, nalType)) {
         Finish(completed);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SFFData.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -27,14 +29,12 @@ public:
 
     explicit CAccessUnitAssembler(bool isHevc) : m_bHevc(isHevc) {}
 
-    // Adds one unit (start code included) recorded at timestampUs. When it begins a new access
-    // unit, the finished one is moved into completed and true is returned.
-    bool Add(const std::vector<uint8_t>& unit, uint64_t timestampUs, SAccessUnit& completed);
+    // Adds one video unit (start code included, NAL type and record time as queued). When it
+    // begins a new access unit, the finished one is moved into completed and true is returned.
+    bool Add(const SFFData& unit, SAccessUnit& completed);
     // Hands out the access unit being gathered, if any.
     bool Flush(SAccessUnit& completed);
 
-    // NAL type of an Annex B unit starting with 00 00 00 01; -1 when it is too short.
-    int NalType(const std::vector<uint8_t>& unit) const;
     bool IsPicture(int nalType) const {
         return m_bHevc ? nalType <= 31 : nalType >= 1 && nalType <= 5;
     }

@@ -446,7 +446,7 @@ void CMP4::WriteVideoFrame(const FramePtr& frame) {
     if (!m_pVideoStream || !m_pOutputCtx)
         return;
     CAccessUnitAssembler::SAccessUnit unit;
-    if (m_assembler.Add(frame->data, frame->nTimestamp, unit))
+    if (m_assembler.Add(*frame, unit))
         HandleAccessUnit(unit);
 }
 
@@ -561,13 +561,12 @@ void CMP4::SetBase(uint64_t firstPictureUs) {
     // held could reach; a stray time stamp further back does not.
     const uint64_t window =
         static_cast<uint64_t>(kMaxHeldAudioSamples) * 1000000 / kAudioSampleRate;
+    // A file without pictures (firstPictureUs UINT64_MAX) starts with its audio.
+    const bool noPicture = firstPictureUs == UINT64_MAX;
     uint64_t base = firstPictureUs;
     for (const FramePtr& held : m_heldAudio)
-        if (held->nTimestamp < base && firstPictureUs - held->nTimestamp <= window)
+        if (held->nTimestamp < base && (noPicture || firstPictureUs - held->nTimestamp <= window))
             base = held->nTimestamp;
-    if (firstPictureUs == UINT64_MAX) // a file without pictures starts with its audio
-        for (const FramePtr& held : m_heldAudio)
-            base = std::min(base, held->nTimestamp);
     m_nBaseUs = base;
     m_bHasBase = true;
     m_pAudioClock = std::make_unique<CAudioClock>(kAudioSampleRate, static_cast<int64_t>(base),

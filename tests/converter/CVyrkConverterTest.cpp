@@ -42,11 +42,6 @@ std::vector<std::string> PictureHashes(const std::string& path) {
     return hashes;
 }
 
-Bytes ReadBytes(const std::string& path) {
-    const std::string s = ReadWholeFile(path);
-    return Bytes(s.begin(), s.end());
-}
-
 } // namespace
 
 TEST(CVyrkConverter, ConvertsEveryChannelOfASampleRecordingExactly) {
@@ -68,7 +63,7 @@ TEST(CVyrkConverter, ConvertsEveryChannelOfASampleRecordingExactly) {
         const Mp4Contents mp4 = ReadMp4(mp4Path);
         ASSERT_TRUE(mp4.opened);
         auto expected =
-            AnnexBNalUnits(ReadBytes(dir.File("lobby.ch" + std::to_string(ch) + ".hevc")));
+            AnnexBNalUnits(ReadFileBytes(dir.File("lobby.ch" + std::to_string(ch) + ".hevc")));
         ASSERT_GT(expected.size(), 3u);
         expected.erase(expected.begin(), expected.begin() + 3); // VPS, SPS, PPS are in the header
         EXPECT_TRUE(mp4.VideoNalUnits() == expected) << "video must be copied bit for bit";

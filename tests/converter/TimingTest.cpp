@@ -85,14 +85,9 @@ std::vector<double> DecodedPictureTimes(const std::string& mp4) {
     return times;
 }
 
-Bytes ReadBytes(const std::string& path) {
-    const std::string s = ReadWholeFile(path);
-    return Bytes(s.begin(), s.end());
-}
-
 // What the recording's video holds after the parameter sets that open the file's header.
 std::vector<Bytes> UnitsAfterHeader(const std::string& dump) {
-    auto units = AnnexBNalUnits(ReadBytes(dump));
+    auto units = AnnexBNalUnits(ReadFileBytes(dump));
     units.erase(units.begin(), units.begin() + 3);
     return units;
 }

@@ -40,3 +40,8 @@ std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+    const std::string s = ReadWholeFile(path);
+    return std::vector<uint8_t>(s.begin(), s.end());
+}

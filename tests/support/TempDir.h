@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // A fresh folder under the system's temporary directory, removed with everything in it.
 class TempDir {
@@ -20,3 +22,4 @@ private:
 bool FileExists(const std::string& path);
 long long FileSize(const std::string& path);
 std::string ReadWholeFile(const std::string& path);
+std::vector<uint8_t> ReadFileBytes(const std::string& path);

@@ -4,6 +4,7 @@
 #include "CAnnexBSource.h"
 #include "CRecordingWriter.h"
 #include "CVideoEncoder.h"
+#include "FindNalUnit.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -317,14 +318,16 @@ struct NalUnit {
 
 std::vector<NalUnit> FindNalUnits(const std::vector<uint8_t>& bytes) {
     std::vector<NalUnit> units;
-    for (size_t i = 0; i + 2 < bytes.size(); ++i) {
-        if (bytes[i] != 0 || bytes[i + 1] != 0 || bytes[i + 2] != 1)
-            continue;
-        const bool four =
-            i > 0 && bytes[i - 1] == 0 && (units.empty() || i - 1 >= units.back().header);
-        units.push_back({four ? i - 1 : i, i + 3});
-        i += 2;
-    }
+    size_t previousEnd = 0;
+    ForEachNalUnit(bytes.data(), static_cast<int32_t>(bytes.size()),
+                   [&](const uint8_t* unit, int32_t length) {
+                       const size_t header = static_cast<size_t>(unit - bytes.data());
+                       size_t start = header - 3; // 00 00 01, or 00 00 00 01
+                       if (start > previousEnd && bytes[start - 1] == 0)
+                           --start;
+                       units.push_back({start, header});
+                       previousEnd = header + static_cast<size_t>(length);
+                   });
     return units;
 }
 
