@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace Platform {
 
@@ -43,6 +45,34 @@ bool CreateDirectoryOneLevel(const std::string& path) {
     if (dir.empty())
         return false;
     return mkdir(dir.c_str(), 0777) == 0;
+}
+
+namespace {
+
+// fsync through a descriptor of our own; any descriptor of a file flushes its data.
+int SyncPath(const std::string& path, int flags) {
+    const int fd = open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int rc = fsync(fd) == 0 ? 0 : errno;
+    close(fd);
+    return rc;
+}
+
+} // namespace
+
+int CommitFile(const std::string& from, const std::string& to) {
+    if (const int rc = SyncPath(from, O_RDONLY))
+        return rc;
+    if (rename(from.c_str(), to.c_str()) != 0)
+        return errno;
+    const size_t slash = to.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : to.substr(0, slash));
+    // The data is safe already; a folder that cannot be flushed (some file systems refuse
+    // fsync on directories) does not undo the rename.
+    SyncPath(folder, O_RDONLY | O_DIRECTORY);
+    return 0;
 }
 
 void SleepMs(unsigned milliseconds) {

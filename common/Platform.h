@@ -22,6 +22,12 @@ void ShowUserMessage(const std::string& text, const std::string& caption);
 // Returns true when the directory was created; false when it exists already or creation failed.
 bool CreateDirectoryOneLevel(const std::string& path);
 
+// Makes a finished file durable and gives it its final name: flushes the file to the disk,
+// renames it over `to` (atomic within one file system: readers see the old file or the new one,
+// never a mix) and flushes the folder so the name survives a power loss. Returns 0, or the errno
+// of the step that failed; the source is then left as it was.
+int CommitFile(const std::string& from, const std::string& to);
+
 // Suspends the calling thread for the given number of milliseconds.
 void SleepMs(unsigned milliseconds);
 

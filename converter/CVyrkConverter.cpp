@@ -5,6 +5,7 @@
 #include "RecordHeader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 
@@ -22,9 +23,11 @@ CVyrkConverter::~CVyrkConverter() {
 bool CVyrkConverter::Init(std::string path, std::string prefix) {
     m_pLoader = new CFileLoader();
     if (!m_pLoader->Init(path)) {
+        m_nOpenError = errno != 0 ? errno : EIO;
         Platform::ShowUserMessage("m_pLoader->Init Error.", "m_pLoader->Init Error.");
         return false;
     }
+    m_bOpened = true;
     m_strPrefix = prefix;
     const int slots = ChannelSlots();
     for (int32_t i = 0; i < slots; ++i)
@@ -54,6 +57,8 @@ bool CVyrkConverter::CreateChannel(int32_t index) {
     const size_t slot = static_cast<size_t>(index);
     m_strFile[slot] = name;
     m_pMP4[slot] = std::make_shared<CMP4>();
+    m_pMP4[slot]->SetOutputOptions(m_options);
+    m_stats[slot] = m_pMP4[slot]->GetStats();
     m_pMP4[slot]->Open(name, true, &m_pLoader->m_header);
     return true;
 }
@@ -66,6 +71,7 @@ bool CVyrkConverter::Start() {
 }
 
 void CVyrkConverter::Stop() {
+    m_bStopRequested = true;
     if (m_pLoader)
         m_pLoader->Stop();
 }
@@ -100,6 +106,81 @@ void CVyrkConverter::OnEnd(int32_t status, int32_t, int32_t) {
                                                                        : ChannelResult::None;
         muxer.reset();
     }
+}
+
+SConversionProgress CVyrkConverter::GetProgress() const {
+    SConversionProgress progress;
+    if (!m_pLoader)
+        return progress;
+    progress.bytesTotal = m_pLoader->GetFileSize();
+    progress.bytesConsumed = m_pLoader->GetBytesConsumed();
+    progress.finished = m_bOpened && m_pLoader->IsFinished();
+    progress.channels = ChannelSlots();
+    int64_t slowest = INT64_MAX;
+    for (size_t ch = 0; ch < m_stats.size(); ++ch) {
+        if (!m_stats[ch])
+            continue;
+        const SOutputStats& stats = *m_stats[ch];
+        SConversionProgress::SChannel& out = progress.channel[ch];
+        out.mediaUs = stats.mediaUs.load(std::memory_order_relaxed);
+        out.packets = stats.packets.load(std::memory_order_relaxed);
+        out.bytes = stats.bytes.load(std::memory_order_relaxed);
+        progress.bytesPending += stats.pendingBytes.load(std::memory_order_relaxed);
+        if (out.packets > 0)
+            slowest = std::min(slowest, out.mediaUs);
+    }
+    progress.mediaUs = slowest == INT64_MAX ? 0 : slowest;
+    return progress;
+}
+
+CVyrkConverter::State CVyrkConverter::GetState() const {
+    if (!m_pLoader)
+        return State::Converting; // not set up yet
+    if (!m_bOpened)
+        return State::Failed;
+    if (!m_pLoader->IsFinished())
+        return State::Converting;
+    const Failure failure = GetFailure();
+    // Stopped before its end: what was begun is finished, and channels may not have begun.
+    const bool stopped = m_bStopRequested && !m_pLoader->HasReadToEnd();
+    if (failure == Failure::None || (stopped && failure == Failure::NoVideo))
+        return stopped ? State::Stopped : State::Converted;
+    return State::Failed;
+}
+
+CVyrkConverter::Failure CVyrkConverter::GetFailure() const {
+    if (!m_pLoader)
+        return Failure::None;
+    if (!m_bOpened)
+        return Failure::CannotOpen;
+    if (!m_pLoader->IsRecognised())
+        return Failure::NotARecording;
+    if (m_pLoader->GetReadError() != 0)
+        return Failure::ReadError;
+    bool written = false;
+    for (size_t ch = 0; ch < m_results.size(); ++ch) {
+        if (m_results[ch] == ChannelResult::Failed)
+            return Failure::ChannelFailed;
+        written = written || m_results[ch] == ChannelResult::Written;
+    }
+    return written ? Failure::None : Failure::NoVideo;
+}
+
+int CVyrkConverter::GetFailureError() const {
+    switch (GetFailure()) {
+    case Failure::CannotOpen:
+        return m_nOpenError;
+    case Failure::ReadError:
+        return m_pLoader->GetReadError();
+    default:
+        return 0;
+    }
+}
+
+std::shared_ptr<const SOutputStats> CVyrkConverter::GetChannelStats(int channel) const {
+    if (channel < 0 || channel >= kMaxChannels)
+        return nullptr;
+    return m_stats[static_cast<size_t>(channel)];
 }
 
 bool CVyrkConverter::IsIdle() {

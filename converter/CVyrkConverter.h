@@ -3,6 +3,9 @@
 #include "CFileLoader.h"
 #include "CMP4.h"
 #include "ILoaderCallback.h"
+#include "SConversionProgress.h"
+#include "SOutputOptions.h"
+#include "SOutputStats.h"
 
 #include <array>
 #include <cstdint>
@@ -18,11 +21,24 @@ public:
 
     // What became of one channel's output, known once the conversion has finished.
     enum class ChannelResult { None, Written, Failed };
+    // What became of the whole recording. Converted: at least one file written, none failed,
+    // read to its end. Stopped: Stop ended it early and nothing failed.
+    enum class State { Converting, Converted, Stopped, Failed };
+    enum class Failure {
+        None,
+        CannotOpen,    // the recording could not be opened (GetFailureError: errno)
+        NotARecording, // no known format
+        ReadError,     // reading failed part of the way (GetFailureError: errno)
+        NoVideo,       // no channel held pictures to make a file from
+        ChannelFailed, // a channel's file could not be written (see its stats)
+    };
 
     CVyrkConverter();
     CVyrkConverter(const CVyrkConverter&) = delete;
     CVyrkConverter& operator=(const CVyrkConverter&) = delete;
 
+    // Applies to the muxers Init creates.
+    void SetOutputOptions(const SOutputOptions& options) { m_options = options; }
     // Opens the recording and one muxer per channel. On failure the operator has been told.
     bool Init(std::string path, std::string prefix);
     bool Start();
@@ -35,8 +51,16 @@ public:
     bool IsIdle() override;
     virtual ~CVyrkConverter();
 
-    // Valid once IsFinished is true.
+    // Callable from any thread once Init has returned; takes no lock.
+    SConversionProgress GetProgress() const;
+
+    // Valid once IsFinished is true (or Init failed).
+    State GetState() const;
+    Failure GetFailure() const;
+    int GetFailureError() const;
     ChannelResult GetChannelResult(int channel) const;
+    // The channel's counters and failure; null for a channel without a muxer.
+    std::shared_ptr<const SOutputStats> GetChannelStats(int channel) const;
     int GetChannelSlots() const;
     const std::string& GetFileName(int channel) const {
         return m_strFile[static_cast<size_t>(channel)];
@@ -51,4 +75,10 @@ private:
     std::array<std::string, kMaxChannels> m_strFile;
     std::array<std::shared_ptr<CMP4>, kMaxChannels> m_pMP4;
     std::array<ChannelResult, kMaxChannels> m_results;
+    // Taken from the muxers when they are created; they outlive the muxers.
+    std::array<std::shared_ptr<const SOutputStats>, kMaxChannels> m_stats;
+    SOutputOptions m_options;
+    bool m_bOpened = false;
+    int m_nOpenError = 0;
+    std::atomic<bool> m_bStopRequested{false};
 };

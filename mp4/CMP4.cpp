@@ -2,6 +2,7 @@
 
 #include "FindNalUnit.h"
 #include "Log.h"
+#include "Platform.h"
 
 extern "C" {
 #include <libavutil/mathematics.h>
@@ -50,8 +51,8 @@ double SamplesToMs(int64_t samples) {
 
 CMP4::CMP4()
     : m_pOutputCtx(nullptr), m_pAudioStream(nullptr), m_pVideoStream(nullptr), m_bHevc(true),
-      m_assembler(true), m_nLastAudioDts(INT64_MIN), m_nPendingBytes(0), m_bStop(0),
-      m_bOutputFailed(false), m_bOutputOpened(false), m_bAccepting(false) {
+      m_assembler(true), m_nLastAudioDts(INT64_MIN), m_bStop(0),
+      m_pStats(std::make_shared<SOutputStats>()), m_bOutputOpened(false), m_bAccepting(false) {
     m_header.Clear();
     m_audioSink = [this](AVPacket* packet) { WriteAudioPacket(packet); };
 }
@@ -65,15 +66,21 @@ void CMP4::MakeAudioSpecificConfig(unsigned samplingIndex, unsigned channelConfi
     out[1] = static_cast<uint8_t>(((samplingIndex & 1) << 7) | (channelConfig << 3));
 }
 
+std::string CMP4::TemporaryPath(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(0, nameAt) + "." + path.substr(nameAt) + ".part";
+}
+
 // ---- setup ------------------------------------------------------------------------------------
 
 bool CMP4::Open(std::string path, bool isHevc, const RecordingHeader* header) {
     m_strOutputPath = path;
+    m_strTempPath = TemporaryPath(path);
     memcpy(m_header.bytes, header->bytes, RecordingHeader::kSize);
     m_bHevc = isHevc;
     m_assembler = CAccessUnitAssembler(isHevc);
-    if (avformat_alloc_output_context2(&m_pOutputCtx, nullptr, "mp4", m_strOutputPath.c_str()) <
-        0) {
+    if (avformat_alloc_output_context2(&m_pOutputCtx, nullptr, "mp4", m_strTempPath.c_str()) < 0) {
         m_pOutputCtx = nullptr;
         m_pVideoStream = nullptr;
         return false;
@@ -105,17 +112,28 @@ void CMP4::OpenOutput() {
         FailOutput(false);
         return;
     }
-    av_dump_format(m_pOutputCtx, 0, m_strOutputPath.c_str(), 1);
-    if (avio_open(&m_pOutputCtx->pb, m_strOutputPath.c_str(), AVIO_FLAG_WRITE) < 0) {
+    av_dump_format(m_pOutputCtx, 0, m_strTempPath.c_str(), 1);
+    const int opened = avio_open(&m_pOutputCtx->pb, m_strTempPath.c_str(), AVIO_FLAG_WRITE);
+    if (opened < 0) {
         printf("avio_open RTMP Error...");
         fflush(stdout);
+        m_pStats->Fail(OutputFailure::Create, opened);
         FailOutput(false);
         return;
     }
     printf("avio_open RTMP OK...");
     fflush(stdout);
-    const int rc = avformat_write_header(m_pOutputCtx, nullptr);
+    AVDictionary* options = nullptr;
+    // The index moves to the front when the trailer is written, read back through the file name.
+    if (m_options.faststart && av_dict_set(&options, "movflags", "+faststart", 0) < 0) {
+        m_pStats->Fail(OutputFailure::Create, AVERROR(ENOMEM));
+        FailOutput(false);
+        return;
+    }
+    const int rc = avformat_write_header(m_pOutputCtx, &options);
+    av_dict_free(&options);
     if (rc < 0) {
+        m_pStats->Fail(OutputFailure::Create, rc);
         printf("avformat_write_header Error %d .\n", rc);
         fflush(stdout);
         FailOutput(false);
@@ -144,7 +162,7 @@ AVStream* CMP4::AddVideoStream(AVCodecID codecId) {
     AVCodecParameters* par = stream->codecpar;
     par->codec_type = AVMEDIA_TYPE_VIDEO;
     par->codec_id = codecId;
-    par->codec_tag = 0;
+    par->codec_tag = m_bHevc && m_options.hvc1Tag ? MKTAG('h', 'v', 'c', '1') : 0;
     par->bit_rate = m_header.videoBitRate();
     par->width = m_header.videoWidth();
     par->height = m_header.videoHeight();
@@ -219,7 +237,7 @@ void CMP4::FailOutput(bool headerWritten) {
     m_pVideoStream = nullptr;
     m_pAudioStream = nullptr;
     m_audio.Close();
-    m_bOutputFailed = true;
+    m_pStats->Fail(OutputFailure::Create, AVERROR_UNKNOWN); // kept only if nothing said more
 }
 
 void CMP4::Close() {
@@ -243,19 +261,29 @@ void CMP4::CloseFile(bool writeTrailer) {
     if (!m_pOutputCtx)
         return;
     if (m_pOutputCtx->pb) {
-        // Without its trailer an MP4 cannot be played: such a file is removed, so every file
-        // left behind is a finished one. The recording itself still holds the data.
+        // Only a file that was finished without any error gets its final name; anything else is
+        // removed, so an earlier file of that name stays until a complete new one replaces it.
         const int trailer = writeTrailer ? av_write_trailer(m_pOutputCtx) : AVERROR_UNKNOWN;
         const int closed = avio_closep(&m_pOutputCtx->pb);
         struct stat st;
-        if (trailer < 0 || closed < 0) {
-            printf("MP4 cannot finish %s (%d, %d), removed.\n", m_strOutputPath.c_str(), trailer,
+        if (stat(m_strTempPath.c_str(), &st) != 0) {
+            printf("MP4 output %s disappeared while it was written.\n", m_strTempPath.c_str());
+            m_pStats->Fail(OutputFailure::Disappeared, AVERROR(errno));
+        } else if (trailer < 0 || closed < 0) {
+            printf("MP4 cannot finish %s (%d, %d), removed.\n", m_strTempPath.c_str(), trailer,
                    closed);
-            remove(m_strOutputPath.c_str());
-            m_bOutputFailed = true;
-        } else if (stat(m_strOutputPath.c_str(), &st) != 0) {
-            printf("MP4 output %s disappeared while it was written.\n", m_strOutputPath.c_str());
-            m_bOutputFailed = true;
+            m_pStats->Fail(OutputFailure::Finish, trailer < 0 ? trailer : closed);
+            remove(m_strTempPath.c_str());
+        } else if (HasOutputFailed()) {
+            printf("MP4 output %s failed, removed.\n", m_strTempPath.c_str());
+            remove(m_strTempPath.c_str());
+        } else if (const int error = Platform::CommitFile(m_strTempPath, m_strOutputPath)) {
+            printf("MP4 cannot name %s %s (%s), removed.\n", m_strTempPath.c_str(),
+                   m_strOutputPath.c_str(), strerror(error));
+            m_pStats->Fail(OutputFailure::Finish, AVERROR(error));
+            remove(m_strTempPath.c_str());
+        } else {
+            m_pStats->fileBytes = st.st_size;
         }
         fflush(stdout);
     }
@@ -323,7 +351,7 @@ void CMP4::PushFrame(FramePtr frame) {
         Thread::Lock::CLockGuard guard(&m_frameQueue);
         wasEmpty = m_frameQueue.m_items.empty();
         InsertByTimestamp(m_frameQueue.m_items, std::move(frame));
-        m_nPendingBytes += size;
+        m_pStats->pendingBytes += size;
     }
     if (wasEmpty) {
         // The writer may be idling; wake it instead of letting the frame wait out the pause.
@@ -368,7 +396,7 @@ void CMP4::ProcessFrame(const FramePtr& frame) {
         WriteVideoFrame(frame);
     else
         WriteAudioFrame(frame);
-    m_nPendingBytes -= static_cast<int64_t>(frame->data.size());
+    m_pStats->pendingBytes -= static_cast<int64_t>(frame->data.size());
 }
 
 void CMP4::CollectParameterSet(const SFFData& frame) {
@@ -518,9 +546,11 @@ void CMP4::WriteVideoPacket(const SPicture& picture, const CVideoTimeline::STime
     packet->pos = -1;
     if (picture.key)
         packet->flags |= AV_PKT_FLAG_KEY;
+    Count(packet, m_pVideoStream, packet->size);
     const int rc = av_interleaved_write_frame(m_pOutputCtx, packet);
     av_packet_unref(packet);
     if (rc < 0) {
+        m_pStats->Fail(OutputFailure::Write, rc);
         printf("MP4 av_interleaved_write_frame 2 Error . %d , PTS: %" PRId64 "\n", rc, times.pts);
         fflush(stdout);
         // What was written so far stays playable if the trailer can still be written.
@@ -619,11 +649,24 @@ void CMP4::WriteAudioPacket(AVPacket* packet) {
         packet->pts = packet->dts;
     }
     m_nLastAudioDts = packet->dts;
+    Count(packet, m_pAudioStream, packet->size);
     const int rc = av_interleaved_write_frame(m_pOutputCtx, packet);
     if (rc < 0) {
+        // The encoder is mid-call here: the file is given up when it is closed.
+        m_pStats->Fail(OutputFailure::Write, rc);
         printf("av_interleaved_write_frame  1 Error %d .\n", rc);
         fflush(stdout);
     }
+}
+
+void CMP4::Count(const AVPacket* packet, const AVStream* stream, int64_t size) {
+    // Counted as handed to the writer: the interleaving buffer holds a packet only briefly.
+    const int64_t endUs =
+        av_rescale_q(packet->pts + packet->duration, stream->time_base, kMicroseconds);
+    m_pStats->packets.fetch_add(1, std::memory_order_relaxed);
+    m_pStats->bytes.fetch_add(size, std::memory_order_relaxed);
+    if (endUs > m_pStats->mediaUs.load(std::memory_order_relaxed))
+        m_pStats->mediaUs.store(endUs, std::memory_order_relaxed);
 }
 
 void CMP4::FlushOutput() {

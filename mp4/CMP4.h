@@ -8,6 +8,8 @@
 #include "FFmpegPtr.h"
 #include "RecordingHeader.h"
 #include "SFFData.h"
+#include "SOutputOptions.h"
+#include "SOutputStats.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -37,8 +39,11 @@ public:
     CMP4& operator=(const CMP4&) = delete;
     virtual ~CMP4();
 
-    // Copies the header and starts the writer thread. False when the output cannot be set up;
-    // such a muxer drops whatever it is handed.
+    // Takes effect for the next Open.
+    void SetOutputOptions(const SOutputOptions& options) { m_options = options; }
+    // Copies the header and starts the writer thread. The file is written under TemporaryPath
+    // and gets its own name only once it is finished: a file under its final name is complete.
+    // False when the output cannot be set up; such a muxer drops whatever it is handed.
     bool Open(std::string path, bool isHevc, const RecordingHeader* header);
     // An Annex B fragment; each NAL unit is queued on its own, in the order it holds them. Time
     // stamp in microseconds, the record clock.
@@ -49,10 +54,14 @@ public:
     // closes the file. Safe to call more than once.
     void Close();
     // Bytes handed in and not yet written or dropped; callable from any thread.
-    int64_t GetPendingSize() const { return m_nPendingBytes.load(); }
+    int64_t GetPendingSize() const { return m_pStats->pendingBytes.load(); }
     // True once writing this channel's file failed (it could not be created, a write failed, or
     // finishing it failed).
-    bool HasOutputFailed() const { return m_bOutputFailed.load(); }
+    bool HasOutputFailed() const { return m_pStats->failure != OutputFailure::None; }
+    // Counters and failure of this muxer's file; they outlive the muxer for whoever holds them.
+    std::shared_ptr<const SOutputStats> GetStats() const { return m_pStats; }
+    // ".N.mp4.part" beside "N.mp4": hidden, and plainly not a finished MP4.
+    static std::string TemporaryPath(const std::string& path);
     // True once the file has been created and its header written.
     bool HasOpenedOutput() const { return m_bOutputOpened.load(); }
 
@@ -98,6 +107,7 @@ private:
     bool OpenParser(AVCodecID codecId);
     std::vector<uint8_t> VideoExtradata() const;
     void FailOutput(bool headerWritten);
+    void Count(const AVPacket* packet, const AVStream* stream, int64_t size);
     void FlushOutput();
     void CloseFile(bool writeTrailer);
     void FreeMedia();
@@ -111,6 +121,8 @@ private:
     std::vector<uint8_t> m_vps;
     std::vector<uint8_t> m_sei;
     std::string m_strOutputPath;
+    std::string m_strTempPath;
+    SOutputOptions m_options;
     RecordingHeader m_header;
     bool m_bHevc;
     ParserPtr m_pParser;
@@ -133,9 +145,8 @@ private:
     int64_t m_nDroppedHeldSamples = 0;
     int64_t m_nLastAudioDts; // stream time base
 
-    std::atomic<int64_t> m_nPendingBytes;
     std::atomic<int> m_bStop;
-    std::atomic<bool> m_bOutputFailed;
+    std::shared_ptr<SOutputStats> m_pStats;
     std::atomic<bool> m_bOutputOpened;
     bool m_bAccepting; // set once the writer thread runs; reader-thread state only
     std::mutex m_wakeMutex;

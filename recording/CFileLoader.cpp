@@ -4,9 +4,11 @@
 #include "Platform.h"
 #include "RecordHeader.h"
 
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <sys/stat.h>
 
 CFileLoader::CFileLoader()
     : m_pCallback(nullptr), m_pFile(nullptr), m_thread(), m_bThreadStarted(false), m_bStop(true),
@@ -32,7 +34,10 @@ bool CFileLoader::Init(std::string path) {
         return false;
     // Recordings are read once from start to end: ask for aggressive read-ahead.
     posix_fadvise(fileno(m_pFile), 0, 0, POSIX_FADV_SEQUENTIAL);
+    struct stat st;
+    m_nFileSize = fstat(fileno(m_pFile), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
     m_nReadPos = 0;
+    m_nFileRead = 0;
     ReadHeader();
     return true;
 }
@@ -43,6 +48,10 @@ bool CFileLoader::Start() {
     m_nReadPos = 0;
     m_nWindowLength = 0; // the buffer itself is kept
     fseek(m_pFile, 0, SEEK_SET);
+    m_nFileRead = 0;
+    m_nBytesConsumed = 0;
+    m_bReadToEnd = false;
+    m_nReadError = 0;
     ReadHeader();
     m_bStop = false;
     if (!CreateReaderThread()) {
@@ -84,6 +93,7 @@ void* CFileLoader::ThreadEntry(void* self) {
 
 void CFileLoader::Run() {
     ReadRecords();
+    m_bReadToEnd = !m_bStop.load();
     if (m_pCallback) {
         WaitUntilIdle();
         m_pCallback->OnEnd(0, 0, 0);
@@ -105,6 +115,8 @@ void CFileLoader::ReadRecords() {
         const uint8_t* payload = nullptr;
         if (Read(payloadSize, &payload) != payloadSize)
             return;
+        m_nBytesConsumed.store(m_nFileRead - (m_nWindowLength - m_nReadPos),
+                               std::memory_order_relaxed);
         if (!m_pCallback)
             continue;
         if (m_pCallback->OnData(header, payload) > kBackPressureBytes)
@@ -153,8 +165,12 @@ void CFileLoader::Compact() {
 size_t CFileLoader::ReadFile(uint8_t* into, size_t n) {
     if (!m_pFile || n == 0)
         return 0;
-    // A read error ends the data just like the end of the file does.
-    return fread(into, 1, n, m_pFile);
+    // A read error ends the data just like the end of the file does; it is kept for the report.
+    const size_t got = fread(into, 1, n, m_pFile);
+    if (got < n && ferror(m_pFile) && m_nReadError == 0)
+        m_nReadError = errno != 0 ? errno : EIO;
+    m_nFileRead += static_cast<int64_t>(got);
+    return got;
 }
 
 void CFileLoader::ReadPadded(uint8_t* into, int32_t n) {
@@ -169,7 +185,9 @@ void CFileLoader::ReadHeader() {
     uint8_t magic[RecordingMagic::kSize];
     ReadPadded(magic, RecordingMagic::kSize);
     m_header.Clear();
-    switch (RecordingMagic::Classify(magic)) {
+    const RecordingMagic::Version version = RecordingMagic::Classify(magic);
+    m_bRecognised = version != RecordingMagic::Version::Unrecognised;
+    switch (version) {
     case RecordingMagic::Version::V80:
         m_header.SetV80Defaults();
         break;

@@ -33,6 +33,17 @@ public:
     // True while no reader thread runs, and again once a run has called OnEnd.
     bool IsFinished() const { return m_bStop.load(); }
     int32_t GetChannelCount() const { return m_header.channelCount(); }
+    // False when the file does not start with a known magic: then it is not a recording.
+    bool IsRecognised() const { return m_bRecognised; }
+
+    // Progress, readable from any thread: the recording's size, and how far the records handed
+    // to the callback reach into it.
+    int64_t GetFileSize() const { return m_nFileSize; }
+    int64_t GetBytesConsumed() const { return m_nBytesConsumed.load(std::memory_order_relaxed); }
+    // Once finished: true when the last run read the recording to its end (it was not stopped
+    // first); an errno when reading failed, which ends the data early, else 0.
+    bool HasReadToEnd() const { return m_bReadToEnd.load(); }
+    int GetReadError() const { return m_nReadError.load(); }
 
     // Read by the owner after Init; unchanged afterwards.
     RecordingHeader m_header;
@@ -65,4 +76,10 @@ private:
     std::unique_ptr<uint8_t[]> m_window;
     int32_t m_nWindowLength;
     int32_t m_nReadPos;
+    int64_t m_nFileRead = 0; // bytes read from the file into the window so far
+    int64_t m_nFileSize = 0;
+    bool m_bRecognised = false;
+    std::atomic<int64_t> m_nBytesConsumed{0};
+    std::atomic<bool> m_bReadToEnd{false};
+    std::atomic<int> m_nReadError{0};
 };

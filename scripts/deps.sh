@@ -10,7 +10,7 @@ PACKAGES=(
   googletest libgtest-dev
   fonts-font-awesome fonts-wqy-microhei
   valgrind
-  xvfb xauth time mediainfo
+  xvfb xauth time mediainfo jq
 )
 
 missing=()

@@ -17,7 +17,7 @@ mkdir -p "$out"
 build/bin/vyrk-sample -o "$out/sample.Vyrk" --quiet
 build/bin/vyrk-info "$out/sample.Vyrk"
 rm -rf "$out/sample"
-build/bin/vyrk2mp4 "$out/sample.Vyrk" 2>/dev/null
+build/bin/vyrk2mp4 --log "$out/vyrk2mp4.log" "$out/sample.Vyrk"
 echo
 for f in "$out"/sample/*.mp4; do
   printf '%s: ' "$f"

@@ -56,12 +56,23 @@ TEST(CVyrkConverter, ConvertsEveryChannelOfASampleRecordingExactly) {
     CVyrkConverter converter;
     ASSERT_TRUE(Convert(converter, rec, prefix));
     EXPECT_TRUE(converter.IsIdle());
+    EXPECT_EQ(converter.GetState(), CVyrkConverter::State::Converted);
+    const SConversionProgress progress = converter.GetProgress();
+    EXPECT_EQ(progress.bytesConsumed, FileSize(rec));
+    EXPECT_EQ(progress.bytesTotal, FileSize(rec));
+    EXPECT_EQ(progress.bytesPending, 0);
+    EXPECT_EQ(progress.Fraction(), 1.0);
     for (int ch = 0; ch < 3; ++ch) {
         SCOPED_TRACE("channel " + std::to_string(ch));
         EXPECT_EQ(converter.GetChannelResult(ch), CVyrkConverter::ChannelResult::Written);
         const std::string mp4Path = prefix + std::to_string(ch) + ".mp4";
         const Mp4Contents mp4 = ReadMp4(mp4Path);
         ASSERT_TRUE(mp4.opened);
+        EXPECT_FALSE(FileExists(CMP4::TemporaryPath(mp4Path)));
+        const SOutputStats& stats = *converter.GetChannelStats(ch);
+        EXPECT_EQ(stats.packets, static_cast<int64_t>(mp4.packets.size()));
+        EXPECT_EQ(stats.fileBytes, FileSize(mp4Path));
+        EXPECT_NEAR(static_cast<double>(progress.channel[ch].mediaUs), 3e6, 50e3);
         auto expected =
             AnnexBNalUnits(ReadFileBytes(dir.File("lobby.ch" + std::to_string(ch) + ".hevc")));
         ASSERT_GT(expected.size(), 3u);
@@ -160,6 +171,9 @@ TEST(CVyrkConverter, UnreadableRecordingShowsTheMessageOnceAndIsFinished) {
     EXPECT_TRUE(converter.IsFinished());
     EXPECT_FALSE(converter.Start());
     EXPECT_TRUE(converter.IsIdle());
+    EXPECT_EQ(converter.GetState(), CVyrkConverter::State::Failed);
+    EXPECT_EQ(converter.GetFailure(), CVyrkConverter::Failure::CannotOpen);
+    EXPECT_EQ(converter.GetFailureError(), ENOENT);
 }
 
 TEST(CVyrkConverter, UnrecognisedRecordingEndsWithNoFiles) {
@@ -171,6 +185,45 @@ TEST(CVyrkConverter, UnrecognisedRecordingEndsWithNoFiles) {
     ASSERT_TRUE(Convert(converter, rec, dir.File("u-")));
     EXPECT_EQ(converter.GetChannelSlots(), 0);
     EXPECT_FALSE(FileExists(dir.File("u-0.mp4")));
+    EXPECT_EQ(converter.GetState(), CVyrkConverter::State::Failed);
+    EXPECT_EQ(converter.GetFailure(), CVyrkConverter::Failure::NotARecording);
+}
+
+TEST(CVyrkConverter, SaysWhetherARecordingWasConvertedStoppedOrMadeNothing) {
+    TempDir dir;
+    const std::string rec = dir.File("r.Vyrk");
+    MakeSample(rec, {"--channels", "2", "--seconds", "30", "--unique", "10", "--noise", "20"});
+    {
+        // Progress is read on this thread while the reader and writers run (TSan watches).
+        CVyrkConverter converter;
+        ASSERT_TRUE(converter.Init(rec, dir.File("a-")));
+        ASSERT_TRUE(converter.Start());
+        int64_t media = 0;
+        EXPECT_TRUE(WaitFor([&] {
+            media = std::max(media, converter.GetProgress().mediaUs);
+            return converter.IsFinished();
+        }));
+        EXPECT_GT(media, 0);
+        EXPECT_EQ(converter.GetState(), CVyrkConverter::State::Converted);
+    }
+    {
+        CVyrkConverter converter;
+        ASSERT_TRUE(converter.Init(rec, dir.File("s-")));
+        ASSERT_TRUE(converter.Start());
+        converter.Stop(); // every file begun is finished
+        // Stopped, unless a stalled test thread let the reader get to the end first.
+        const bool readAll = converter.GetProgress().bytesConsumed == FileSize(rec);
+        EXPECT_EQ(converter.GetState(),
+                  readAll ? CVyrkConverter::State::Converted : CVyrkConverter::State::Stopped);
+        for (int ch = 0; ch < 2; ++ch)
+            EXPECT_NE(converter.GetChannelResult(ch), CVyrkConverter::ChannelResult::Failed);
+    }
+    const std::string empty = dir.File("none.Vyrk");
+    MakeSample(empty, {"--channels", "1", "--header-channels", "0", "--seconds", "0.2"});
+    CVyrkConverter converter;
+    ASSERT_TRUE(Convert(converter, empty, dir.File("n-")));
+    EXPECT_EQ(converter.GetState(), CVyrkConverter::State::Failed);
+    EXPECT_EQ(converter.GetFailure(), CVyrkConverter::Failure::NoVideo);
 }
 
 TEST(CVyrkConverter, ThirdPartyStreamsKeepEveryPicture) {

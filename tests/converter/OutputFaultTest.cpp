@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavutil/error.h>
+}
+
 #include <algorithm>
 #include <filesystem>
 #include <functional>
@@ -22,6 +26,9 @@ namespace {
 struct Outcome {
     std::string stdoutText;
     std::vector<CVyrkConverter::ChannelResult> results;
+    std::vector<OutputFailure> failures;
+    std::vector<int> errors;
+    CVyrkConverter::State state;
 };
 
 Outcome Convert(const std::string& recording, const std::string& prefix, int channels,
@@ -36,8 +43,12 @@ Outcome Convert(const std::string& recording, const std::string& prefix, int cha
             whileRunning();
         EXPECT_TRUE(WaitFor([&] { return converter.IsFinished(); })) << "the conversion hangs";
         EXPECT_TRUE(converter.IsIdle());
-        for (int ch = 0; ch < channels; ++ch)
+        for (int ch = 0; ch < channels; ++ch) {
             run.results.push_back(converter.GetChannelResult(ch));
+            run.failures.push_back(converter.GetChannelStats(ch)->failure);
+            run.errors.push_back(converter.GetChannelStats(ch)->error);
+        }
+        run.state = converter.GetState();
     }
     run.stdoutText = testing::internal::GetCapturedStdout();
     return run;
@@ -59,10 +70,14 @@ private:
     bool m_mounted;
 };
 
-void ExpectNoUnfinishedFiles(const std::string& prefix, int channels) {
-    for (int ch = 0; ch < channels; ++ch) {
+// A failed channel leaves neither its file nor its temporary file behind.
+void ExpectNoUnfinishedFiles(const std::string& prefix, const Outcome& run) {
+    for (size_t ch = 0; ch < run.results.size(); ++ch) {
         const std::string path = prefix + std::to_string(ch) + ".mp4";
-        if (FileExists(path)) {
+        EXPECT_FALSE(FileExists(CMP4::TemporaryPath(path))) << path;
+        if (run.results[ch] == CVyrkConverter::ChannelResult::Failed) {
+            EXPECT_FALSE(FileExists(path)) << path;
+        } else if (FileExists(path)) {
             EXPECT_TRUE(ReadMp4(path).opened) << path << " is left without its trailer";
         }
     }
@@ -108,14 +123,22 @@ TEST(OutputFault, AFullDeviceIsReportedAndLeavesNoBrokenFile) {
     const std::string rec = dir.File("r.Vyrk");
     MakeSample(rec, {"--channels", "2", "--seconds", "4", "--width", "320", "--height", "240",
                      "--noise", "30"});
-    // Writes to /dev/full always fail with ENOSPC.
+    // Writes to /dev/full always fail with ENOSPC. An earlier 0.mp4 stays as it was.
     const std::string devFull = dir.File("devfull/");
     ASSERT_EQ(mkdir(devFull.c_str(), 0755), 0);
-    for (int ch = 0; ch < 2; ++ch)
-        ASSERT_EQ(symlink("/dev/full", (devFull + std::to_string(ch) + ".mp4").c_str()), 0);
+    for (int ch = 0; ch < 2; ++ch) {
+        const std::string path = devFull + std::to_string(ch) + ".mp4";
+        ASSERT_EQ(symlink("/dev/full", CMP4::TemporaryPath(path).c_str()), 0);
+    }
+    ASSERT_EQ(RunProgram({"/bin/sh", "-c", "echo earlier > " + devFull + "0.mp4"}).exitCode, 0);
     Outcome run = Convert(rec, devFull, 2);
-    for (auto r : run.results)
-        EXPECT_EQ(r, CVyrkConverter::ChannelResult::Failed);
+    for (size_t ch = 0; ch < 2; ++ch) {
+        EXPECT_EQ(run.results[ch], CVyrkConverter::ChannelResult::Failed);
+        EXPECT_EQ(run.errors[ch], AVERROR(ENOSPC)) << static_cast<int>(run.failures[ch]);
+    }
+    EXPECT_EQ(run.state, CVyrkConverter::State::Failed);
+    EXPECT_EQ(ReadFileBytes(devFull + "0.mp4").size(), 8u);
+    EXPECT_FALSE(FileExists(devFull + "1.mp4"));
     EXPECT_NE(run.stdoutText.find("Error"), std::string::npos) << run.stdoutText;
 
     // A small file system that fills up part of the way through.
@@ -129,7 +152,7 @@ TEST(OutputFault, AFullDeviceIsReportedAndLeavesNoBrokenFile) {
         std::find(run.results.begin(), run.results.end(), CVyrkConverter::ChannelResult::Failed),
         run.results.end());
     EXPECT_NE(run.stdoutText.find("Error"), std::string::npos) << run.stdoutText;
-    ExpectNoUnfinishedFiles(small + "/", 2);
+    ExpectNoUnfinishedFiles(small + "/", run);
 }
 
 TEST(OutputFault, AFolderRemovedDuringTheConversionIsReported) {
@@ -140,10 +163,14 @@ TEST(OutputFault, AFolderRemovedDuringTheConversionIsReported) {
     const std::string out = dir.File("gone/");
     ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
     const Outcome run = Convert(rec, out, 2, [&] {
-        EXPECT_TRUE(WaitFor([&] { return FileExists(out + "1.mp4"); }));
+        EXPECT_TRUE(WaitFor([&] { return FileExists(CMP4::TemporaryPath(out + "1.mp4")); }));
         std::filesystem::remove_all(out); // in-process: the conversion must still be running
     });
-    for (auto r : run.results)
-        EXPECT_EQ(r, CVyrkConverter::ChannelResult::Failed);
+    for (size_t ch = 0; ch < 2; ++ch) {
+        EXPECT_EQ(run.results[ch], CVyrkConverter::ChannelResult::Failed);
+        // A channel whose file was not created yet finds no folder to create it in.
+        EXPECT_TRUE(run.failures[ch] == OutputFailure::Disappeared ||
+                    run.failures[ch] == OutputFailure::Create);
+    }
     EXPECT_NE(run.stdoutText.find("disappeared"), std::string::npos) << run.stdoutText;
 }

@@ -12,6 +12,13 @@ struct SubprocessResult {
 
 SubprocessResult RunProgram(const std::vector<std::string>& argv);
 
+// Starts a program in the background, its standard output and error into the given files.
+// Returns its process id, or -1.
+int StartProgram(const std::vector<std::string>& argv, const std::string& stdoutPath,
+                 const std::string& stderrPath);
+// Waits for a program StartProgram began; its exit status, or 128 + n when signal n ended it.
+int WaitProgram(int pid);
+
 // Path of one of our own programs in the build's bin folder.
 std::string BinPath(const std::string& name);
 

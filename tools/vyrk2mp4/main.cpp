@@ -2,24 +2,59 @@
 // For a recording DIR/NAME.EXT the files go to OUT/NAME/0.mp4, 1.mp4, ... where OUT is the
 // folder given with -o (created with its parents) or else the recording's own folder.
 
+#include "CDiagnosticsLog.h"
+#include "CProgressLine.h"
+#include "CReport.h"
 #include "CVyrkConverter.h"
+#include "ConversionText.h"
+#include "Log.h"
 #include "Platform.h"
+#include "SOptions.h"
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
+// The first stop signal, 0 while none came.
+std::atomic<int> g_stopSignal{0};
+
+// The stop signals are blocked in every thread and taken by one thread of their own, so no
+// engine call is interrupted. The first asks for a stop; a second ends the process at once,
+// leaving only temporary files behind.
+void WatchStopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&set, signal);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr); // before any other thread exists
+    std::thread([set] {
+        int signal = 0;
+        while (sigwait(&set, &signal) == 0) {
+            if (g_stopSignal.load() != 0)
+                _exit(128 + signal);
+            g_stopSignal = signal;
+        }
+    }).detach();
+}
+
 bool MakePath(const std::string& path) {
-    std::string partial;
-    for (size_t i = 0; i <= path.size(); ++i) {
-        if (i == path.size() || (path[i] == '/' && i > 0)) {
-            partial = path.substr(0, i);
-            if (mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST)
+    for (size_t i = 1; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/') {
+            if (mkdir(path.substr(0, i).c_str(), 0777) != 0 && errno != EEXIST)
                 return false;
         }
     }
@@ -34,72 +69,162 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string FileName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 // The file name up to its first '.'.
 std::string BaseName(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string name = FileName(path);
     return name.substr(0, name.find('.'));
 }
 
-bool Convert(const std::string& input, const std::string& outDir) {
-    const std::string prefix =
-        (outDir.empty() ? DirectoryOf(input) : outDir) + "/" + BaseName(input) + "/";
-    Platform::CreateDirectoryOneLevel(prefix);
-    CVyrkConverter converter;
-    if (!converter.Init(input, prefix))
-        return false;
-    if (!converter.Start()) {
-        fprintf(stderr, "vyrk2mp4: %s: cannot start reading\n", input.c_str());
-        return false;
-    }
-    while (!converter.IsFinished())
-        Platform::SleepMs(10);
-    bool ok = true;
-    printf("\n%s:\n", input.c_str());
+void DescribeChannels(const CVyrkConverter& converter, SRecordingOutcome& outcome) {
     for (int ch = 0; ch < converter.GetChannelSlots(); ++ch) {
-        const char* state = "no video, no file";
+        SRecordingOutcome::SChannel channel;
+        channel.channel = ch;
+        channel.file = converter.GetFileName(ch);
+        const auto stats = converter.GetChannelStats(ch);
         switch (converter.GetChannelResult(ch)) {
         case CVyrkConverter::ChannelResult::Written:
-            state = "written";
+            channel.state = "written";
+            channel.seconds = static_cast<double>(stats->mediaUs) / 1e6;
+            channel.packets = stats->packets;
+            channel.bytes = stats->fileBytes;
             break;
         case CVyrkConverter::ChannelResult::Failed:
-            state = "FAILED";
-            ok = false;
+            channel.state = "failed";
+            channel.reason = stats ? OutputFailureText(stats->failure, stats->error)
+                                   : "the file name is too long";
             break;
         case CVyrkConverter::ChannelResult::None:
+            channel.state = "no video";
             break;
         }
-        printf("  channel %d: %s%d.mp4 %s\n", ch, prefix.c_str(), ch, state);
+        outcome.channels.push_back(channel);
     }
-    fflush(stdout);
-    return ok;
+}
+
+void RunToEnd(CVyrkConverter& converter, CProgressLine& progress) {
+    bool stopping = false;
+    while (!converter.IsFinished()) {
+        if (g_stopSignal.load() != 0 && !stopping) {
+            stopping = true;
+            progress.Note("stopping: finishing the files already begun (again to quit at once)");
+            LogInfo("stopped by signal %d", g_stopSignal.load());
+            converter.Stop(); // returns once every begun file is finished
+        }
+        progress.Update(converter.GetProgress());
+        Platform::SleepMs(100);
+    }
+}
+
+SRecordingOutcome Convert(const std::string& input, const SOptions& options,
+                          CProgressLine& progress) {
+    SRecordingOutcome outcome;
+    outcome.input = input;
+    outcome.outputDir = (options.outputDir.empty() ? DirectoryOf(input) : options.outputDir) + "/" +
+                        BaseName(input) + "/";
+    outcome.state = "failed";
+    CVyrkConverter converter;
+    SOutputOptions output;
+    output.faststart = options.faststart;
+    output.hvc1Tag = options.hvc1;
+    converter.SetOutputOptions(output);
+    if (!converter.Init(input, outcome.outputDir)) {
+        outcome.reason = RecordingFailureText(converter.GetFailure(), converter.GetFailureError());
+        return outcome;
+    }
+    Platform::CreateDirectoryOneLevel(outcome.outputDir);
+    struct stat st;
+    if (stat(outcome.outputDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        outcome.reason = "cannot create the output folder";
+        return outcome;
+    }
+    if (!converter.Start()) {
+        outcome.reason = "cannot start reading the recording";
+        return outcome;
+    }
+    RunToEnd(converter, progress);
+    outcome.state = StateText(converter.GetState());
+    outcome.reason = RecordingFailureText(converter.GetFailure(), converter.GetFailureError());
+    DescribeChannels(converter, outcome);
+    progress.End(outcome.state, converter.GetProgress());
+    return outcome;
+}
+
+void PrintVersion() {
+    printf("vyrk2mp4 %s\n", VYRK_VERSION);
+    printf("libavformat %s, libavcodec %s\n", AV_STRINGIFY(LIBAVFORMAT_VERSION),
+           AV_STRINGIFY(LIBAVCODEC_VERSION));
+}
+
+void LogRunStart(int argc, char** argv) {
+    std::string command;
+    for (int i = 0; i < argc; ++i)
+        command += (i ? " " : "") + std::string(argv[i]);
+    LogInfo("vyrk2mp4 %s, process %d: %s", VYRK_VERSION, static_cast<int>(getpid()),
+            command.c_str());
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string outDir;
-    std::vector<std::string> inputs;
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "-o") == 0 && i + 1 < argc)
-            outDir = argv[++i];
-        else if (argv[i][0] == '-') {
-            inputs.clear();
-            break;
-        } else
-            inputs.push_back(argv[i]);
-    }
-    if (inputs.empty()) {
-        fprintf(stderr, "usage: vyrk2mp4 [-o OUTPUT_DIR] RECORDING.Vyrk...\n");
+    SOptions options;
+    std::string error;
+    if (!ParseOptions(argc, argv, options, error)) {
+        fprintf(stderr, "vyrk2mp4: %s (see vyrk2mp4 --help)\n", error.c_str());
         return 2;
     }
-    if (!outDir.empty() && !MakePath(outDir)) {
-        fprintf(stderr, "vyrk2mp4: output folder %s does not exist and cannot be created\n",
-                outDir.c_str());
+    if (options.help) {
+        fputs(kUsage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        PrintVersion();
+        return 0;
+    }
+    WatchStopSignals();
+    CDiagnosticsLog log;
+    FILE* reportStream =
+        log.Open(options.verbose
+                     ? ""
+                     : (options.logPath.empty() ? CDiagnosticsLog::DefaultPath() : options.logPath),
+                 error);
+    if (!error.empty())
+        fprintf(stderr, "vyrk2mp4: %s\n", error.c_str());
+    if (!reportStream) {
+        fprintf(stderr, "vyrk2mp4: cannot keep standard output for the report\n");
         return 1;
     }
-    bool ok = true;
-    for (const std::string& input : inputs)
-        ok = Convert(input, outDir) && ok;
-    return ok ? 0 : 1;
+    LogRunStart(argc, argv);
+    if (!options.outputDir.empty() && !MakePath(options.outputDir)) {
+        fprintf(stderr, "vyrk2mp4: cannot create the output folder %s: %s\n",
+                options.outputDir.c_str(), strerror(errno));
+        return 1;
+    }
+    CReport report(reportStream, options.json, log.Path());
+    CProgressLine progress(stderr, isatty(STDERR_FILENO) && !options.verbose, !options.quiet);
+    bool failed = false;
+    const int count = static_cast<int>(options.inputs.size());
+    for (int i = 0; i < count; ++i) {
+        const std::string& input = options.inputs[static_cast<size_t>(i)];
+        SRecordingOutcome outcome;
+        if (g_stopSignal.load() != 0) {
+            outcome.input = input;
+            outcome.state = "stopped";
+            outcome.reason = "not begun";
+        } else {
+            progress.Begin(i + 1, count, FileName(input));
+            outcome = Convert(input, options, progress);
+        }
+        failed = failed || outcome.state == "failed";
+        report.Add(outcome);
+    }
+    report.Finish();
+    fclose(reportStream);
+    if (const int signal = g_stopSignal.load())
+        return 128 + signal;
+    return failed ? 1 : 0;
 }

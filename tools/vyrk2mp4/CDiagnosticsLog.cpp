@@ -1,0 +1,74 @@
+#include "CDiagnosticsLog.h"
+
+#include "Platform.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void FfmpegToLog(void* context, int level, const char* format, va_list args) {
+    if (level > av_log_get_level())
+        return;
+    thread_local int printPrefix = 1;
+    char line[2048];
+    av_log_format_line2(context, level, format, args, line, sizeof(line), &printPrefix);
+    fputs(line, stdout);
+}
+
+int OpenLogFile(const std::string& path, std::string& problem) {
+    std::error_code ignored;
+    const std::filesystem::path file(path);
+    if (file.has_parent_path())
+        std::filesystem::create_directories(file.parent_path(), ignored);
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && st.st_size > CDiagnosticsLog::kRotateBytes)
+        rename(path.c_str(), (path + ".1").c_str());
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        problem = "cannot write the log " + path + ": " + strerror(errno) +
+                  "; diagnostics go to standard error";
+    return fd;
+}
+
+} // namespace
+
+std::string CDiagnosticsLog::DefaultPath() {
+    const char* state = getenv("XDG_STATE_HOME");
+    if (state && state[0] == '/')
+        return std::string(state) + "/vyrk2mp4/vyrk2mp4.log";
+    const char* home = getenv("HOME");
+    if (home && home[0] == '/')
+        return std::string(home) + "/.local/state/vyrk2mp4/vyrk2mp4.log";
+    return "/tmp/vyrk2mp4-" + std::to_string(getuid()) + ".log";
+}
+
+FILE* CDiagnosticsLog::Open(const std::string& path, std::string& problem) {
+    fflush(stdout);
+    const int reportFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    FILE* report = reportFd >= 0 ? fdopen(reportFd, "w") : nullptr;
+    if (!report)
+        return nullptr;
+    const int logFd = path.empty() ? -1 : OpenLogFile(path, problem);
+    m_path = logFd >= 0 ? path : "";
+    dup2(logFd >= 0 ? logFd : STDERR_FILENO, STDOUT_FILENO);
+    if (logFd >= 0)
+        close(logFd);
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    av_log_set_callback(FfmpegToLog);
+    Platform::SetUserMessageHandler([](const std::string& text, const std::string&) {
+        printf("%s\n", text.c_str());
+        fflush(stdout);
+    });
+    return report;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// What became of one recording, as the report tells it.
+struct SRecordingOutcome {
+    struct SChannel {
+        int channel = 0;
+        std::string file;  // empty when the channel has no file name
+        std::string state; // "written", "failed" or "no video"
+        std::string reason;
+        double seconds = 0;
+        int64_t packets = 0;
+        int64_t bytes = 0; // size of the written file
+    };
+    std::string input;
+    std::string outputDir;
+    std::string state; // "converted", "stopped" or "failed"
+    std::string reason;
+    std::vector<SChannel> channels;
+};
+
+// The report on standard output: per recording a line and a line per channel, or one JSON
+// object per line with --json. Each recording is written and flushed as soon as it is known.
+class CReport {
+public:
+    CReport(FILE* out, bool json, std::string logPath);
+    void Add(const SRecordingOutcome& outcome);
+    // The closing line of the text report: where the diagnostics are.
+    void Finish();
+
+private:
+    void AddText(const SRecordingOutcome& outcome);
+    void AddJson(const SRecordingOutcome& outcome);
+
+    FILE* m_out;
+    bool m_json;
+    std::string m_logPath;
+};
+
+// A JSON string literal of `text`, quotes included. Bytes that are not UTF-8 become U+FFFD, so
+// the output stays valid whatever a file name holds.
+std::string JsonString(const std::string& text);
