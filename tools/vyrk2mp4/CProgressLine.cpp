@@ -50,9 +50,12 @@ void CProgressLine::Update(const SConversionProgress& progress) {
         return;
     m_lastPrint = now;
     const double left = m_estimate.SecondsLeft(static_cast<double>(progress.bytesTotal));
+    const double rate = m_estimate.Rate();
+    char speed[32] = "--.- MB/s";
+    if (rate > 0)
+        snprintf(speed, sizeof(speed), "%.1f MB/s", Megabytes(rate));
     char figures[128];
-    snprintf(figures, sizeof(figures), "%5.1f%%  %7.1f MB/s  %s left", 100.0 * progress.Fraction(),
-             Megabytes(m_estimate.Rate()),
+    snprintf(figures, sizeof(figures), "%5.1f%%  %10s  %s left", 100.0 * progress.Fraction(), speed,
              left < 0 ? "-:--:--" : HoursMinutesSeconds(left).c_str());
     if (m_terminal) {
         fprintf(m_out, "\r%s  %s\033[K", Label().c_str(), figures);
