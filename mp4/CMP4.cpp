@@ -109,7 +109,7 @@ void CMP4::OpenOutput() {
     const bool parserOk = OpenParser(videoId);
     m_pAudioStream = AddAudioStream();
     if (!m_pVideoStream || !m_pAudioStream || !parserOk) {
-        FailOutput(false);
+        FailOutput();
         return;
     }
     av_dump_format(m_pOutputCtx, 0, m_strTempPath.c_str(), 1);
@@ -118,7 +118,7 @@ void CMP4::OpenOutput() {
         printf("avio_open RTMP Error...");
         fflush(stdout);
         m_pStats->Fail(OutputFailure::Create, opened);
-        FailOutput(false);
+        FailOutput();
         return;
     }
     printf("avio_open RTMP OK...");
@@ -127,7 +127,7 @@ void CMP4::OpenOutput() {
     // The index moves to the front when the trailer is written, read back through the file name.
     if (m_options.faststart && av_dict_set(&options, "movflags", "+faststart", 0) < 0) {
         m_pStats->Fail(OutputFailure::Create, AVERROR(ENOMEM));
-        FailOutput(false);
+        FailOutput();
         return;
     }
     const int rc = avformat_write_header(m_pOutputCtx, &options);
@@ -136,7 +136,7 @@ void CMP4::OpenOutput() {
         m_pStats->Fail(OutputFailure::Create, rc);
         printf("avformat_write_header Error %d .\n", rc);
         fflush(stdout);
-        FailOutput(false);
+        FailOutput();
         return;
     }
     m_bOutputOpened = true;
@@ -232,8 +232,8 @@ bool CMP4::OpenParser(AVCodecID codecId) {
     return true;
 }
 
-void CMP4::FailOutput(bool headerWritten) {
-    CloseFile(headerWritten);
+void CMP4::FailOutput() {
+    CloseFile(false);
     m_pVideoStream = nullptr;
     m_pAudioStream = nullptr;
     m_audio.Close();
@@ -546,15 +546,15 @@ void CMP4::WriteVideoPacket(const SPicture& picture, const CVideoTimeline::STime
     packet->pos = -1;
     if (picture.key)
         packet->flags |= AV_PKT_FLAG_KEY;
-    Count(packet, m_pVideoStream, packet->size);
+    Count(packet, m_pVideoStream);
     const int rc = av_interleaved_write_frame(m_pOutputCtx, packet);
     av_packet_unref(packet);
     if (rc < 0) {
         m_pStats->Fail(OutputFailure::Write, rc);
         printf("MP4 av_interleaved_write_frame 2 Error . %d , PTS: %" PRId64 "\n", rc, times.pts);
         fflush(stdout);
-        // What was written so far stays playable if the trailer can still be written.
-        FailOutput(true);
+        // The file is given up: no trailer, it is removed.
+        FailOutput();
     }
 }
 
@@ -649,7 +649,7 @@ void CMP4::WriteAudioPacket(AVPacket* packet) {
         packet->pts = packet->dts;
     }
     m_nLastAudioDts = packet->dts;
-    Count(packet, m_pAudioStream, packet->size);
+    Count(packet, m_pAudioStream);
     const int rc = av_interleaved_write_frame(m_pOutputCtx, packet);
     if (rc < 0) {
         // The encoder is mid-call here: the file is given up when it is closed.
@@ -659,12 +659,12 @@ void CMP4::WriteAudioPacket(AVPacket* packet) {
     }
 }
 
-void CMP4::Count(const AVPacket* packet, const AVStream* stream, int64_t size) {
+void CMP4::Count(const AVPacket* packet, const AVStream* stream) {
     // Counted as handed to the writer: the interleaving buffer holds a packet only briefly.
     const int64_t endUs =
         av_rescale_q(packet->pts + packet->duration, stream->time_base, kMicroseconds);
     m_pStats->packets.fetch_add(1, std::memory_order_relaxed);
-    m_pStats->bytes.fetch_add(size, std::memory_order_relaxed);
+    m_pStats->bytes.fetch_add(packet->size, std::memory_order_relaxed);
     if (endUs > m_pStats->mediaUs.load(std::memory_order_relaxed))
         m_pStats->mediaUs.store(endUs, std::memory_order_relaxed);
 }

@@ -106,8 +106,8 @@ private:
     AVStream* AddAudioStream();
     bool OpenParser(AVCodecID codecId);
     std::vector<uint8_t> VideoExtradata() const;
-    void FailOutput(bool headerWritten);
-    void Count(const AVPacket* packet, const AVStream* stream, int64_t size);
+    void FailOutput();
+    void Count(const AVPacket* packet, const AVStream* stream);
     void FlushOutput();
     void CloseFile(bool writeTrailer);
     void FreeMedia();

@@ -17,10 +17,9 @@ extern "C" {
 }
 
 #include <atomic>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -49,17 +48,6 @@ void WatchStopSignals() {
             g_stopSignal = signal;
         }
     }).detach();
-}
-
-bool MakePath(const std::string& path) {
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/') {
-            if (mkdir(path.substr(0, i).c_str(), 0777) != 0 && errno != EEXIST)
-                return false;
-        }
-    }
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -199,9 +187,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     LogRunStart(argc, argv);
-    if (!options.outputDir.empty() && !MakePath(options.outputDir)) {
+    std::error_code made;
+    if (!options.outputDir.empty() &&
+        !std::filesystem::create_directories(options.outputDir, made) &&
+        !std::filesystem::is_directory(options.outputDir)) {
         fprintf(stderr, "vyrk2mp4: cannot create the output folder %s: %s\n",
-                options.outputDir.c_str(), strerror(errno));
+                options.outputDir.c_str(), made ? made.message().c_str() : "not a folder");
         return 1;
     }
     CReport report(reportStream, options.json, log.Path());
