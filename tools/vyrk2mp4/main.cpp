@@ -3,6 +3,7 @@
 // folder given with -o (created with its parents) or else the recording's own folder.
 
 #include "CDiagnosticsLog.h"
+#include "COutputFolders.h"
 #include "CProgressLine.h"
 #include "CReport.h"
 #include "CVyrkConverter.h"
@@ -62,12 +63,6 @@ std::string FileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The file name up to its first '.'.
-std::string BaseName(const std::string& path) {
-    const std::string name = FileName(path);
-    return name.substr(0, name.find('.'));
-}
-
 void DescribeChannels(const CVyrkConverter& converter, SRecordingOutcome& outcome) {
     for (int ch = 0; ch < converter.GetChannelSlots(); ++ch) {
         SRecordingOutcome::SChannel channel;
@@ -108,12 +103,20 @@ void RunToEnd(CVyrkConverter& converter, CProgressLine& progress) {
     }
 }
 
-SRecordingOutcome Convert(const std::string& input, const SOptions& options,
-                          CProgressLine& progress) {
+// The channels whose files the conversion wrote.
+std::vector<int> WrittenChannels(const CVyrkConverter& converter) {
+    std::vector<int> written;
+    for (int ch = 0; ch < converter.GetChannelSlots(); ++ch)
+        if (converter.GetChannelResult(ch) == CVyrkConverter::ChannelResult::Written)
+            written.push_back(ch);
+    return written;
+}
+
+SRecordingOutcome Convert(const std::string& input, const std::string& outputDir,
+                          const SOptions& options, CProgressLine& progress) {
     SRecordingOutcome outcome;
     outcome.input = input;
-    outcome.outputDir = (options.outputDir.empty() ? DirectoryOf(input) : options.outputDir) + "/" +
-                        BaseName(input) + "/";
+    outcome.outputDir = outputDir;
     outcome.state = "failed";
     CVyrkConverter converter;
     SOutputOptions output;
@@ -135,6 +138,8 @@ SRecordingOutcome Convert(const std::string& input, const SOptions& options,
         return outcome;
     }
     RunToEnd(converter, progress);
+    if (converter.GetState() == CVyrkConverter::State::Converted)
+        COutputFolders::RemoveOtherChannelFiles(outcome.outputDir, WrittenChannels(converter));
     outcome.state = StateText(converter.GetState());
     outcome.reason = RecordingFailureText(converter.GetFailure(), converter.GetFailureError());
     DescribeChannels(converter, outcome);
@@ -198,6 +203,7 @@ int main(int argc, char** argv) {
     CReport report(reportStream, options.json, log.Path());
     CProgressLine progress(stderr, isatty(STDERR_FILENO) && !options.verbose, !options.quiet);
     bool failed = false;
+    COutputFolders folders;
     const int count = static_cast<int>(options.inputs.size());
     for (int i = 0; i < count; ++i) {
         const std::string& input = options.inputs[static_cast<size_t>(i)];
@@ -208,7 +214,9 @@ int main(int argc, char** argv) {
             outcome.reason = "not begun";
         } else {
             progress.Begin(i + 1, count, FileName(input));
-            outcome = Convert(input, options, progress);
+            const std::string parent =
+                options.outputDir.empty() ? DirectoryOf(input) : options.outputDir;
+            outcome = Convert(input, folders.Claim(parent, input), options, progress);
         }
         failed = failed || outcome.state == "failed";
         report.Add(outcome);

@@ -1,0 +1,79 @@
+#include "COutputFolders.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string FileName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The channel number of a file the converter writes ("0.mp4", "12.mp4"), or -1.
+int ChannelOf(const std::string& name) {
+    const size_t dot = name.find('.');
+    if (dot == 0 || dot == std::string::npos || name.substr(dot) != ".mp4" || dot > 4)
+        return -1;
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (!std::all_of(name.begin(), name.begin() + static_cast<long>(dot), digit) ||
+        (name[0] == '0' && dot > 1))
+        return -1;
+    return std::stoi(name.substr(0, dot));
+}
+
+} // namespace
+
+std::string COutputFolders::Key(const std::string& folder) {
+    std::error_code error;
+    fs::path path = fs::weakly_canonical(fs::absolute(fs::path(folder), error), error);
+    if (error)
+        path = fs::absolute(fs::path(folder), error).lexically_normal();
+    std::string key = path.string();
+    while (key.size() > 1 && key.back() == '/')
+        key.pop_back();
+    return key;
+}
+
+void COutputFolders::Reserve(const std::string& folder) {
+    m_taken.insert(Key(folder));
+}
+
+std::string COutputFolders::Claim(const std::string& parent, const std::string& recordingPath) {
+    const std::string name = FileName(recordingPath);
+    const std::string base = name.substr(0, name.find('.'));
+    std::string stem = name.substr(0, name.rfind('.'));
+    if (stem.empty())
+        stem = name.empty() ? "recording" : name;
+    std::string folder;
+    for (const std::string& candidate : {base, stem})
+        if (!candidate.empty() && Take(parent + "/" + candidate + "/"))
+            return parent + "/" + candidate + "/";
+    for (int n = 2;; ++n) {
+        folder = parent + "/" + stem + "_" + std::to_string(n) + "/";
+        if (Take(folder))
+            return folder;
+    }
+}
+
+bool COutputFolders::Take(const std::string& folder) {
+    return m_taken.insert(Key(folder)).second;
+}
+
+int COutputFolders::RemoveOtherChannelFiles(const std::string& folder,
+                                            const std::vector<int>& written) {
+    std::error_code error;
+    int removed = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        const int channel = ChannelOf(entry.path().filename().string());
+        if (channel < 0 || std::find(written.begin(), written.end(), channel) != written.end())
+            continue;
+        std::error_code ignored;
+        if (entry.is_regular_file(ignored) && fs::remove(entry.path(), ignored))
+            ++removed;
+    }
+    return removed;
+}

@@ -1,0 +1,41 @@
+#include "COutputFolders.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+TEST(COutputFolders, EachRecordingOfAnExportGetsAFolderOfItsOwn) {
+    COutputFolders folders;
+    folders.Reserve("/out/done/"); // an entry converted earlier keeps its folder
+    EXPECT_EQ(folders.Claim("/out", "/rec/2024.05.01 AM.Vyrk"), "/out/2024/");
+    EXPECT_EQ(folders.Claim("/out", "/rec/2024.05.01 PM.Vyrk"), "/out/2024.05.01 PM/");
+    EXPECT_EQ(folders.Claim("/out", "/plain/cam_a.Vyrk"), "/out/cam_a/");
+    // The same name from another folder; "/out/" and "/out/./" are the same folder.
+    EXPECT_EQ(folders.Claim("/out/.", "/other/cam_a.Vyrk"), "/out/./cam_a_2/");
+    EXPECT_EQ(folders.Claim("/out/", "/third/cam_a.Vyrk"), "/out//cam_a_3/");
+    EXPECT_EQ(folders.Claim("/out", "/rec/done.Vyrk"), "/out/done_2/");
+    EXPECT_EQ(folders.Claim("/out", "/rec/.Vyrk"), "/out/.Vyrk/");
+    // Beside each source, equal names in different folders do not meet.
+    EXPECT_EQ(folders.Claim("/plain", "/plain/x.Vyrk"), "/plain/x/");
+    EXPECT_EQ(folders.Claim("/other", "/other/x.Vyrk"), "/other/x/");
+}
+
+TEST(COutputFolders, RemovesOnlyTheChannelFilesAConversionDidNotWrite) {
+    const fs::path dir = fs::temp_directory_path() / ("folders-" + std::to_string(getpid()));
+    fs::create_directories(dir / "9.mp4.d");
+    const char* names[] = {"0.mp4",     "1.mp4", "2.mp4",       "7.mp4",    "07.mp4",
+                           "notes.txt", "a.mp4", ".3.mp4.part", "3.mp4.bak"};
+    for (const char* name : names)
+        std::ofstream(dir / name) << "x";
+    EXPECT_EQ(COutputFolders::RemoveOtherChannelFiles(dir.string(), {0, 1}), 2);
+    for (const char* kept :
+         {"0.mp4", "1.mp4", "07.mp4", "notes.txt", "a.mp4", ".3.mp4.part", "3.mp4.bak", "9.mp4.d"})
+        EXPECT_TRUE(fs::exists(dir / kept)) << kept;
+    EXPECT_FALSE(fs::exists(dir / "2.mp4"));
+    EXPECT_FALSE(fs::exists(dir / "7.mp4"));
+    EXPECT_EQ(COutputFolders::RemoveOtherChannelFiles((dir / "missing").string(), {}), 0);
+    fs::remove_all(dir);
+}
