@@ -2,34 +2,23 @@
 
 #include <QtCore/QPointer>
 
-#include <condition_variable>
-#include <memory>
-#include <mutex>
 #include <string>
 
 class QObject;
 
-// Shows the engine's operator messages as modal boxes on the GUI thread. A worker thread that
-// shows a message waits until the box is dismissed, or until Release() lets every waiter go (the
-// window is closing and will show no more boxes).
+// Routes the engine's operator messages while the window is open. On the GUI thread a message
+// is a modal box. From a worker thread it goes to the log only: the export worker must never
+// wait for a click, and it reports every failure on the list entry concerned.
 class CGuiMessageRelay {
 public:
-    // context: an object living on the GUI thread; the boxes are shown through its event queue.
+    // context: an object living on the GUI thread.
     explicit CGuiMessageRelay(QObject* context);
     ~CGuiMessageRelay();
     CGuiMessageRelay(const CGuiMessageRelay&) = delete;
     CGuiMessageRelay& operator=(const CGuiMessageRelay&) = delete;
 
     void Show(const std::string& text, const std::string& caption);
-    void Release();
 
 private:
-    struct SState {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool released = false;
-    };
-
     QPointer<QObject> m_pContext;
-    std::shared_ptr<SState> m_pState;
 };

@@ -1,7 +1,12 @@
 #include "MainWindow.h"
 
+#include "CEntryDelegate.h"
 #include "CGuiMessageRelay.h"
+#include "COutputFolders.h"
+#include "CRecordingDropTarget.h"
+#include "CTimeLeftEstimate.h"
 #include "CVyrkConverter.h"
+#include "EntryText.h"
 #include "IconHelper.h"
 #include "Log.h"
 #include "MessageBoxes.h"
@@ -13,12 +18,20 @@
 #include <QtCore/QMetaObject>
 #include <QtCore/QSettings>
 #include <QtCore/QStandardPaths>
+#include <QtCore/QUrl>
 #include <QtCore/QVector>
+#include <QtGui/QDesktopServices>
 #include <QtGui/QGuiApplication>
+#include <QtGui/QKeyEvent>
 #include <QtGui/QMouseEvent>
 #include <QtGui/QScreen>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QFileDialog>
+#include <QtWidgets/QMenu>
+#include <QtWidgets/QProgressBar>
+#include <QtWidgets/QShortcut>
+
+#include <chrono>
 
 namespace {
 
@@ -27,7 +40,6 @@ const QChar kGlyphMaximize(0xF096);
 const QChar kGlyphRestore(0xF079);
 const QChar kGlyphMinimize(0xF068);
 const QChar kGlyphCamera(0xF030);
-const int kStatusRole = Qt::UserRole;
 const char* const kUseSourceDirKey = "isUseSrcDir";
 const char* const kDirKey = "Dir";
 
@@ -37,7 +49,39 @@ std::unique_ptr<QSettings> OpenSettings() {
                                        "vyrk-converter");
 }
 
+// Seconds on a steady clock.
+double Now() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The key that judges two paths to be one recording: links and "." resolved.
+QString RecordingKey(const QString& path) {
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+}
+
+EntryState StateOf(const QListWidgetItem* item) {
+    return static_cast<EntryState>(item->data(EntryRole::kState).toInt());
+}
+
+// The name of an output folder given as a prefix ending in "/".
+QString FolderName(const QString& prefix) {
+    return QFileInfo(QDir::cleanPath(prefix)).fileName();
+}
+
 } // namespace
+
+// How far the export has come, kept by the worker for its progress reports.
+struct MainWindow::SPace {
+    int index = 0;
+    int64_t finishedBytes = 0;
+    int64_t totalBytes = 0;
+    CTimeLeftEstimate job;
+    CTimeLeftEstimate all;
+    double lastReport = 0;
+};
 
 MainWindow::MainWindow(QWidget* parent)
     : QDialog(parent), m_dragging(false), m_maximized(false), ui(new Ui::MainWindow),
@@ -52,6 +96,33 @@ MainWindow::MainWindow(QWidget* parent)
     qRegisterMetaType<QVector<int>>("QVector<int>");
     connect(this, SIGNAL(EnabledUI(bool)), this, SLOT(OnEnabledUI(bool)));
     m_pMessages = std::make_unique<CGuiMessageRelay>(this);
+    InitListAndProgress();
+}
+
+void MainWindow::InitListAndProgress() {
+    m_baseTitle = windowTitle();
+    // The form's Maximum policy would cap the window at its size hint, so that the size grip
+    // snapped back to the minimum whichever way it was dragged.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    QListWidget* list = ui->FileList;
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setItemDelegate(new CEntryDelegate(list));
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QWidget::customContextMenuRequested, this, &MainWindow::ShowEntryMenu);
+    auto* drops = new CRecordingDropTarget(list->viewport());
+    connect(drops, &CRecordingDropTarget::RecordingsDropped, this, &MainWindow::AddRecordings);
+    auto* remove = new QShortcut(QKeySequence::Delete, list, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(remove, &QShortcut::activated, this, [this] {
+        if (!m_exporting)
+            RemoveEntries(ui->FileList->selectedItems());
+    });
+    connect(ui->ExportDirEdit, &QLineEdit::editingFinished, this,
+            [this] { OpenSettings()->setValue(kDirKey, ui->ExportDirEdit->text()); });
+    m_pProgress = new QProgressBar(ui->frame);
+    m_pProgress->setObjectName("ExportProgress");
+    m_pProgress->setRange(0, 100);
+    m_pProgress->hide();
+    ui->verticalLayout->insertWidget(1, m_pProgress);
 }
 
 MainWindow::~MainWindow() {
@@ -84,6 +155,35 @@ void MainWindow::InitWindowChrome() {
     IconHelper::Instance()->SetIcon(ui->btnMenu_Max, kGlyphMaximize, 10);
     IconHelper::Instance()->SetIcon(ui->btnMenu_Min, kGlyphMinimize, 10);
     IconHelper::Instance()->SetIcon(ui->lab_Ico, kGlyphCamera, 12);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // Esc would reject the dialog and so close the program; Enter would press a button the
+    // operator did not aim at. Buttons with focus take their own Enter.
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!ConfirmQuit()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+bool MainWindow::ConfirmQuit() {
+    return !m_exporting ||
+           MessageBoxes::Ask(this, tr("正在导出，确定要退出吗？"),
+                             tr("正在转换的录像会在当前位置停止，已开始的通道文件会保存完整；"
+                                "其余录像不会转换。"));
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -136,32 +236,41 @@ void MainWindow::on_btnMenu_Min_clicked() {
 }
 
 void MainWindow::on_btnMenu_Close_clicked() {
-    QCoreApplication::exit(0);
+    if (ConfirmQuit())
+        QCoreApplication::exit(0);
 }
 
 // ---- list and output folder -------------------------------------------------------------------
 
 void MainWindow::on_AddFButton_clicked() {
     QFileDialog dialog(this, QString(), QString(), QString());
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setNameFilter("Vyrk(*.Vyrk)");
     dialog.setFileMode(QFileDialog::ExistingFiles);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    for (const QString& path : dialog.selectedFiles()) {
-        const std::wstring key = path.toStdWString();
-        if (m_listedPaths.count(key))
+    AddRecordings(dialog.selectedFiles());
+}
+
+void MainWindow::AddRecordings(const QStringList& paths) {
+    for (const QString& path : paths) {
+        const QString key = RecordingKey(path);
+        if (m_listedPaths.count(key.toStdWString()))
             continue;
         auto* item = new QListWidgetItem();
         item->setIcon(m_iconProcess);
         item->setData(Qt::DisplayRole, path);
-        item->setData(kStatusRole, 0);
+        item->setData(EntryRole::kState, static_cast<int>(EntryState::Waiting));
+        item->setData(EntryRole::kKey, key);
+        item->setToolTip(path);
         ui->FileList->addItem(item);
-        m_listedPaths.insert(key);
+        m_listedPaths.insert(key.toStdWString());
     }
 }
 
 void MainWindow::on_SelectExportDir_clicked() {
     QFileDialog dialog(this, QString(), QString(), QString());
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
@@ -170,9 +279,17 @@ void MainWindow::on_SelectExportDir_clicked() {
 }
 
 void MainWindow::on_DeleteButton_clicked() {
-    if (QListWidgetItem* current = ui->FileList->currentItem())
-        m_listedPaths.erase(current->text().toStdWString());
-    delete ui->FileList->takeItem(ui->FileList->currentIndex().row());
+    QList<QListWidgetItem*> items = ui->FileList->selectedItems();
+    if (items.isEmpty() && ui->FileList->currentItem())
+        items << ui->FileList->currentItem();
+    RemoveEntries(items);
+}
+
+void MainWindow::RemoveEntries(const QList<QListWidgetItem*>& items) {
+    for (QListWidgetItem* item : items) {
+        m_listedPaths.erase(item->data(EntryRole::kKey).toString().toStdWString());
+        delete ui->FileList->takeItem(ui->FileList->row(item));
+    }
 }
 
 void MainWindow::on_DeleteAllButton_clicked() {
@@ -187,12 +304,80 @@ void MainWindow::on_UseSrcDirCheckBox_stateChanged(int) {
     OpenSettings()->setValue(kUseSourceDirKey, beside);
 }
 
+void MainWindow::ShowEntryMenu(const QPoint& pos) {
+    QListWidgetItem* item = ui->FileList->itemAt(pos);
+    if (!item && !m_exporting)
+        return;
+    if (item && !item->isSelected())
+        ui->FileList->setCurrentItem(item);
+    QMenu menu(this);
+    QAction* open = menu.addAction(tr("打开输出文件夹"));
+    QAction* reason = menu.addAction(tr("查看原因"));
+    QAction* again = menu.addAction(tr("重新转换"));
+    QAction* remove = menu.addAction(tr("移除"));
+    const QString folder = item ? item->data(EntryRole::kOutputFolder).toString() : QString();
+    open->setEnabled(!folder.isEmpty() && QDir(folder).exists());
+    reason->setEnabled(item && !item->data(EntryRole::kReason).toString().isEmpty());
+    again->setEnabled(item && !m_exporting && StateOf(item) != EntryState::Waiting);
+    remove->setEnabled(item && !m_exporting);
+    QAction* stop = nullptr;
+    if (m_exporting) {
+        menu.addSeparator();
+        stop = menu.addAction(tr("停止导出"));
+        stop->setEnabled(!m_stopRequested);
+    }
+    QAction* chosen = menu.exec(ui->FileList->viewport()->mapToGlobal(pos));
+    if (chosen == open)
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    else if (chosen == reason)
+        ShowReason(item);
+    else if (chosen == again)
+        for (QListWidgetItem* selected : ui->FileList->selectedItems())
+            ResetEntry(selected);
+    else if (chosen == remove)
+        RemoveEntries(ui->FileList->selectedItems());
+    else if (chosen && chosen == stop)
+        RequestStop();
+}
+
+void MainWindow::ShowReason(QListWidgetItem* item) {
+    MessageBoxes::Show(this, item->data(EntryRole::kStatusText).toString(),
+                       item->text() + "\n\n" + item->data(EntryRole::kReason).toString());
+}
+
+void MainWindow::ResetEntry(QListWidgetItem* item) {
+    item->setIcon(m_iconProcess);
+    SetEntryData(item, EntryState::Waiting, QString(), QString());
+    item->setData(EntryRole::kProgress, QVariant());
+}
+
+void MainWindow::SetEntryData(QListWidgetItem* item, EntryState state, const QString& status,
+                              const QString& reason) {
+    item->setData(EntryRole::kState, static_cast<int>(state));
+    item->setData(EntryRole::kStatusText, status);
+    item->setData(EntryRole::kReason, reason);
+    QString tip = item->text();
+    if (!status.isEmpty())
+        tip += "\n" + status;
+    if (!reason.isEmpty() && reason != status)
+        tip += "\n" + reason;
+    const QString folder = item->data(EntryRole::kOutputFolder).toString();
+    if (!folder.isEmpty() && state != EntryState::Waiting)
+        tip += "\n" + tr("输出目录：%1").arg(QDir::toNativeSeparators(QDir::cleanPath(folder)));
+    item->setToolTip(tip);
+}
+
 // ---- export -----------------------------------------------------------------------------------
 
 void MainWindow::on_ExportButton_clicked() {
+    if (m_exporting) {
+        RequestStop();
+        return;
+    }
     const QString outputDir = ui->ExportDirEdit->text();
     const bool beside = ui->UseSrcDirCheckBox->isChecked();
     if (!beside) {
+        OpenSettings()->setValue(kDirKey, outputDir);
         QDir().mkpath(outputDir);
         // An empty text would name the current folder and put the outputs at the root.
         if (outputDir.isEmpty() || !QDir(outputDir).exists()) {
@@ -200,34 +385,80 @@ void MainWindow::on_ExportButton_clicked() {
             return;
         }
     }
-    m_jobs.clear();
-    for (int row = 0; row < ui->FileList->count(); ++row) {
-        QListWidgetItem* item = ui->FileList->item(row);
-        if (item->data(kStatusRole).toInt() == 1)
-            continue;
-        const QString path = item->text();
-        const QFileInfo info(path);
-        const QString dir = beside ? info.absolutePath() : outputDir;
-        const QString prefix = dir + "/" + info.baseName() + "/";
-        m_jobs.push_back(
-            {item, prefix.toLocal8Bit().toStdString(), path.toLocal8Bit().toStdString()});
+    if (!BuildJobs(outputDir, beside)) {
+        MessageBoxes::Show(this, tr("没有需要导出的录像"),
+                           ui->FileList->count() == 0
+                               ? tr("请先添加录像。")
+                               : tr("列表中的录像都已导出。要再次导出某个录像，请在它的右键菜单中"
+                                    "选择“重新转换”。"));
+        return;
     }
-    for (QPushButton* b : {ui->ExportButton, ui->DeleteAllButton, ui->DeleteButton, ui->AddFButton})
-        b->setEnabled(false);
+    SetExporting(true);
     if (m_bExportThreadStarted) {
-        // The previous export's worker has already ended (the buttons were disabled until then).
+        // The previous export's worker has already ended (no export could start until then).
         pthread_join(m_exportThread, nullptr);
         m_bExportThreadStarted = false;
     }
     m_bCancelExport = false;
     if (pthread_create(&m_exportThread, nullptr, &MainWindow::ExportThreadProc, this) != 0) {
         LogError("ExportButton cannot start the export thread..");
-        for (QPushButton* b :
-             {ui->ExportButton, ui->DeleteAllButton, ui->DeleteButton, ui->AddFButton})
-            b->setEnabled(true);
+        SetExporting(false);
         return;
     }
     m_bExportThreadStarted = true;
+}
+
+// One job per entry not yet done, each with a folder no other recording of the export uses,
+// nor any entry converted earlier. False when there is nothing to convert.
+bool MainWindow::BuildJobs(const QString& outputDir, bool beside) {
+    COutputFolders folders;
+    for (int row = 0; row < ui->FileList->count(); ++row) {
+        const QListWidgetItem* item = ui->FileList->item(row);
+        const QString folder = item->data(EntryRole::kOutputFolder).toString();
+        if (StateOf(item) == EntryState::Done && !folder.isEmpty())
+            folders.Reserve(folder.toLocal8Bit().toStdString());
+    }
+    m_jobs.clear();
+    for (int row = 0; row < ui->FileList->count(); ++row) {
+        QListWidgetItem* item = ui->FileList->item(row);
+        if (StateOf(item) == EntryState::Done)
+            continue;
+        const QString path = item->text();
+        const QFileInfo info(path);
+        const QString dir = beside ? info.absolutePath() : outputDir;
+        const std::string input = path.toLocal8Bit().toStdString();
+        m_jobs.push_back(
+            {item, folders.Claim(dir.toLocal8Bit().toStdString(), input), input, info.size()});
+        item->setIcon(m_iconProcess);
+        SetEntryData(item, EntryState::Waiting, tr("等待导出"), QString());
+    }
+    m_jobCount = static_cast<int>(m_jobs.size());
+    return m_jobCount > 0;
+}
+
+void MainWindow::SetExporting(bool exporting) {
+    m_exporting = exporting;
+    for (QPushButton* b : {ui->DeleteAllButton, ui->DeleteButton, ui->AddFButton})
+        b->setEnabled(!exporting);
+    ui->ExportButton->setEnabled(true);
+    ui->ExportButton->setText(exporting ? tr("停止导出") : tr("开始导出"));
+    m_pProgress->setVisible(exporting);
+    m_pProgress->setValue(0);
+    m_pProgress->setFormat(EntryText::Overall(0, m_jobCount, -1));
+    setWindowTitle(exporting ? EntryText::Title(m_baseTitle, 0, 0, m_jobCount) : m_baseTitle);
+    if (exporting) {
+        m_stopRequested = false;
+        m_done = m_failed = m_stopped = 0;
+    }
+}
+
+void MainWindow::RequestStop() {
+    if (!m_exporting || m_stopRequested)
+        return;
+    m_stopRequested = true;
+    m_bCancelExport = true;
+    ui->ExportButton->setText(tr("正在停止…"));
+    ui->ExportButton->setEnabled(false);
 }
 
 void* MainWindow::ExportThreadProc(void* window) {
@@ -236,40 +467,150 @@ void* MainWindow::ExportThreadProc(void* window) {
 }
 
 void MainWindow::RunJobs() {
+    SPace pace;
+    for (const ExportJob& job : m_jobs)
+        pace.totalBytes += job.inputBytes;
+    pace.all.Reset(Now(), 0);
     for (const ExportJob& queued : m_jobs) {
         if (m_bCancelExport)
             break;
         const ExportJob job = queued;
-        SetEntryState(job.item, EntryState::Running);
-        const bool ok = RunJob(job);
-        SetEntryState(job.item, ok ? EntryState::Done : EntryState::Failed);
+        PostRunning(job);
+        const SJobOutcome outcome = RunJob(job, pace);
+        PostOutcome(job, outcome);
+        pace.finishedBytes += job.inputBytes;
+        ++pace.index;
     }
     emit EnabledUI(true);
 }
 
-bool MainWindow::RunJob(const ExportJob& job) {
+SJobOutcome MainWindow::RunJob(const ExportJob& job, SPace& pace) {
     CVyrkConverter converter;
+    SJobOutcome outcome;
+    if (!converter.Init(job.inputPath, job.outputPrefix)) {
+        outcome.reason =
+            EntryText::RecordingFailure(converter.GetFailure(), converter.GetFailureError());
+        outcome.status = EntryText::Failed(outcome.reason);
+        return outcome;
+    }
     Platform::CreateDirectoryOneLevel(job.outputPrefix);
-    const bool opened = converter.Init(job.inputPath, job.outputPrefix);
-    if (opened && converter.Start()) {
-        while (!converter.IsFinished()) {
-            if (m_bCancelExport)
-                converter.Stop(); // still finishes every file it began
-            Platform::SleepMs(5);
-        }
+    if (!converter.Start()) {
+        outcome.reason = tr("无法开始读取录像");
+        outcome.status = EntryText::Failed(outcome.reason);
+        return outcome;
+    }
+    pace.job.Reset(Now(), 0);
+    pace.lastReport = 0;
+    while (!converter.IsFinished()) {
+        if (m_bCancelExport)
+            converter.Stop(); // still finishes every file it began
+        else
+            ReportProgress(job, converter.GetProgress(), pace);
+        Platform::SleepMs(5);
     }
     Platform::SleepMs(10);
-    if (!opened)
-        return false;
-    for (int ch = 0; ch < converter.GetChannelSlots(); ++ch)
-        if (converter.GetChannelResult(ch) == CVyrkConverter::ChannelResult::Failed)
-            return false;
-    return true;
+    std::vector<int> written;
+    QStringList failures;
+    for (int ch = 0; ch < converter.GetChannelSlots(); ++ch) {
+        const auto stats = converter.GetChannelStats(ch);
+        if (converter.GetChannelResult(ch) == CVyrkConverter::ChannelResult::Written)
+            written.push_back(ch);
+        else if (converter.GetChannelResult(ch) == CVyrkConverter::ChannelResult::Failed)
+            failures << (stats ? EntryText::ChannelFailure(ch, stats->failure, stats->error)
+                               : tr("通道 %1 的文件名太长").arg(ch));
+    }
+    outcome.files = static_cast<int>(written.size());
+    if (written.empty()) // leave no empty folder behind; a folder with anything in it stays
+        QDir().rmdir(QString::fromLocal8Bit(job.outputPrefix.c_str()));
+    switch (converter.GetState()) {
+    case CVyrkConverter::State::Converted:
+        COutputFolders::RemoveOtherChannelFiles(job.outputPrefix, written);
+        outcome.state = EntryState::Done;
+        outcome.status = EntryText::Done(
+            outcome.files, FolderName(QString::fromLocal8Bit(job.outputPrefix.c_str())));
+        break;
+    case CVyrkConverter::State::Stopped:
+        outcome.state = EntryState::Stopped;
+        outcome.status = EntryText::Stopped(outcome.files);
+        outcome.reason = tr("导出被停止，录像没有转换完；已写完的通道文件只含停止前的部分。");
+        break;
+    default:
+        outcome.reason =
+            failures.isEmpty()
+                ? EntryText::RecordingFailure(converter.GetFailure(), converter.GetFailureError())
+                : failures.join(tr("；"));
+        outcome.status = EntryText::Failed(outcome.reason);
+        break;
+    }
+    return outcome;
 }
 
-void MainWindow::SetEntryState(QListWidgetItem* item, EntryState state) {
+// Four times a second: the running entry's percentage and time left, and the export's.
+void MainWindow::ReportProgress(const ExportJob& job, const SConversionProgress& progress,
+                                SPace& pace) {
+    const double now = Now();
+    if (now - pace.lastReport < 0.25)
+        return;
+    pace.lastReport = now;
+    const int64_t done = std::max<int64_t>(0, progress.bytesConsumed - progress.bytesPending);
+    pace.job.Update(now, static_cast<double>(done));
+    pace.all.Update(now, static_cast<double>(pace.finishedBytes + done));
+    const int percent = std::min(99, static_cast<int>(progress.Fraction() * 100));
+    const QString status =
+        EntryText::Running(percent, pace.job.SecondsLeft(static_cast<double>(progress.bytesTotal)));
+    const int overall = pace.totalBytes > 0
+                            ? std::min<int>(99, static_cast<int>((pace.finishedBytes + done) * 100 /
+                                                                 pace.totalBytes))
+                            : 0;
+    const QString overallText = EntryText::Overall(
+        pace.index, m_jobCount, pace.all.SecondsLeft(static_cast<double>(pace.totalBytes)));
+    QListWidgetItem* item = job.item;
+    const int index = pace.index;
     QMetaObject::invokeMethod(
-        this, [this, item, state] { item->setIcon(IconFor(state)); }, Qt::QueuedConnection);
+        this,
+        [this, item, percent, status, overall, overallText, index] {
+            item->setData(EntryRole::kProgress, percent);
+            item->setData(EntryRole::kStatusText, status);
+            m_pProgress->setValue(overall);
+            m_pProgress->setFormat("%p%  " + overallText);
+            setWindowTitle(EntryText::Title(m_baseTitle, overall, index, m_jobCount));
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWindow::PostRunning(const ExportJob& job) {
+    QListWidgetItem* item = job.item;
+    const QString folder = QString::fromLocal8Bit(job.outputPrefix.c_str());
+    QMetaObject::invokeMethod(
+        this,
+        [this, item, folder] {
+            item->setIcon(m_iconProcess1);
+            item->setData(EntryRole::kOutputFolder, folder);
+            item->setData(EntryRole::kProgress, 0);
+            SetEntryData(item, EntryState::Running, EntryText::Running(0, -1), QString());
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWindow::PostOutcome(const ExportJob& job, const SJobOutcome& outcome) {
+    QListWidgetItem* item = job.item;
+    QMetaObject::invokeMethod(
+        this, [this, item, outcome] { ApplyOutcome(item, outcome); }, Qt::QueuedConnection);
+}
+
+void MainWindow::ApplyOutcome(QListWidgetItem* item, const SJobOutcome& outcome) {
+    item->setIcon(IconFor(outcome.state));
+    if (outcome.state == EntryState::Done)
+        item->setData(EntryRole::kProgress, 100);
+    SetEntryData(item, outcome.state, outcome.status, outcome.reason);
+    (outcome.state == EntryState::Done     ? m_done
+     : outcome.state == EntryState::Failed ? m_failed
+                                           : m_stopped)++;
+    const int finished = m_done + m_failed + m_stopped;
+    const int overall = m_jobCount > 0 ? finished * 100 / m_jobCount : 0;
+    m_pProgress->setValue(std::max(m_pProgress->value(), overall));
+    m_pProgress->setFormat("%p%  " + EntryText::Overall(finished, m_jobCount, -1));
+    setWindowTitle(EntryText::Title(m_baseTitle, m_pProgress->value(), finished, m_jobCount));
 }
 
 const QIcon& MainWindow::IconFor(EntryState state) const {
@@ -280,6 +621,7 @@ const QIcon& MainWindow::IconFor(EntryState state) const {
         return m_iconDone;
     case EntryState::Failed:
         return m_iconError;
+    case EntryState::Stopped:
     case EntryState::Waiting:
         break;
     }
@@ -287,18 +629,24 @@ const QIcon& MainWindow::IconFor(EntryState state) const {
 }
 
 void MainWindow::OnEnabledUI(bool enable) {
+    const bool stopped = m_stopRequested;
+    SetExporting(!enable);
     for (QPushButton* b : {ui->ExportButton, ui->DeleteAllButton, ui->DeleteButton, ui->AddFButton})
         b->setEnabled(enable);
+    for (int row = 0; row < ui->FileList->count(); ++row) {
+        QListWidgetItem* item = ui->FileList->item(row);
+        if (StateOf(item) == EntryState::Waiting)
+            SetEntryData(item, EntryState::Waiting, QString(), QString());
+    }
     if (enable)
-        MessageBoxes::Show(this, tr("导出完成"));
+        MessageBoxes::Show(this, stopped ? tr("导出已停止") : tr("导出完成"),
+                           EntryText::Counts(m_done, m_failed, m_stopped));
 }
 
 void MainWindow::StopExport() {
     if (!m_bExportThreadStarted)
         return;
     m_bCancelExport = true;
-    if (m_pMessages)
-        m_pMessages->Release();
     pthread_join(m_exportThread, nullptr);
     m_bExportThreadStarted = false;
 }

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "EntryState.h"
 #include "ExportJob.h"
+#include "SJobOutcome.h"
 
 #include <QtCore/QPoint>
 #include <QtCore/QRect>
+#include <QtCore/QStringList>
 #include <QtGui/QIcon>
 #include <QtWidgets/QDialog>
 
@@ -16,14 +19,20 @@
 
 class CGuiMessageRelay;
 class QListWidgetItem;
+class QCloseEvent;
+class QKeyEvent;
 class QMouseEvent;
+class QProgressBar;
+struct SConversionProgress;
 
 namespace Ui {
 class MainWindow;
 }
 
 // The converter's only window: a frameless dialog with its own title bar, the list of
-// recordings, the output-folder controls and the export runner.
+// recordings, the output-folder controls and the export runner. Each list entry shows its
+// state (icon and a status text with the reason of a failure); while an export runs, the
+// export button stops it and a bar shows the overall progress.
 class MainWindow : public QDialog {
     Q_OBJECT
 
@@ -31,9 +40,12 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // How an entry's icon shows its job's state.
-    enum class EntryState { Waiting, Running, Done, Failed };
+    using EntryState = ::EntryState;
     const QIcon& IconFor(EntryState state) const;
+    bool IsExporting() const { return m_exporting; }
+
+    // Adds recordings not yet listed (judged on the canonical path), in the given order.
+    void AddRecordings(const QStringList& paths);
 
 signals:
     void EnabledUI(bool enable);
@@ -52,19 +64,38 @@ private slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    struct SPace;
+
     static void* ExportThreadProc(void* window);
     void RunJobs();
-    bool RunJob(const ExportJob& job);
-    void SetEntryState(QListWidgetItem* item, EntryState state);
+    SJobOutcome RunJob(const ExportJob& job, SPace& pace);
+    void ReportProgress(const ExportJob& job, const SConversionProgress& progress, SPace& pace);
+    void PostRunning(const ExportJob& job);
+    void PostOutcome(const ExportJob& job, const SJobOutcome& outcome);
+    void ApplyOutcome(QListWidgetItem* item, const SJobOutcome& outcome);
     void StopExport();
+    void RequestStop();
+    void SetExporting(bool exporting);
+    bool ConfirmQuit();
+    bool BuildJobs(const QString& outputDir, bool beside);
+
+    void ShowEntryMenu(const QPoint& pos);
+    void RemoveEntries(const QList<QListWidgetItem*>& items);
+    void ResetEntry(QListWidgetItem* item);
+    void ShowReason(QListWidgetItem* item);
+    static void SetEntryData(QListWidgetItem* item, EntryState state, const QString& status,
+                             const QString& reason);
     void InitWindowChrome();
     void ToggleMaximized();
     void LoadSettings();
+    void InitListAndProgress();
 
     QPoint m_dragOffset;
     bool m_dragging;
@@ -82,4 +113,12 @@ private:
     bool m_bExportThreadStarted;
     std::atomic<bool> m_bCancelExport;
     std::unique_ptr<CGuiMessageRelay> m_pMessages;
+
+    // GUI thread only.
+    bool m_exporting = false;
+    bool m_stopRequested = false;
+    int m_jobCount = 0;
+    int m_done = 0, m_failed = 0, m_stopped = 0;
+    QString m_baseTitle;
+    QProgressBar* m_pProgress = nullptr;
 };

@@ -11,6 +11,7 @@ PACKAGES=(
   fonts-font-awesome fonts-wqy-microhei
   valgrind
   xvfb xauth time mediainfo jq
+  qttranslations5-l10n
 )
 
 missing=()

@@ -4,12 +4,15 @@
 #include "MainWindow.h"
 
 #include <QtCore/QTemporaryDir>
+#include <QtGui/QContextMenuEvent>
 #include <QtTest/QtTest>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QCheckBox>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QListWidget>
 #include <QtWidgets/QPushButton>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -37,21 +40,21 @@ public:
                                  Record(row);
                          });
     }
-    QList<MainWindow::EntryState> Of(int row) const { return m_states.value(row); }
-    MainWindow::EntryState Last(int row) const { return m_states.value(row).last(); }
+    QList<EntryState> Of(int row) const { return m_states.value(row); }
+    EntryState Last(int row) const { return m_states.value(row).last(); }
 
 private:
     void Record(int row) {
         const qint64 key = m_list.item(row)->icon().cacheKey();
-        for (auto s : {MainWindow::EntryState::Waiting, MainWindow::EntryState::Running,
-                       MainWindow::EntryState::Done, MainWindow::EntryState::Failed})
+        for (auto s :
+             {EntryState::Waiting, EntryState::Running, EntryState::Done, EntryState::Failed})
             if (m_window.IconFor(s).cacheKey() == key &&
                 (m_states[row].isEmpty() || m_states[row].last() != s))
                 m_states[row] << s;
     }
     MainWindow& m_window;
     QListWidget& m_list;
-    QMap<int, QList<MainWindow::EntryState>> m_states;
+    QMap<int, QList<EntryState>> m_states;
 };
 
 bool ButtonsEnabled(MainWindow& w, bool enabled) {
@@ -61,9 +64,44 @@ bool ButtonsEnabled(MainWindow& w, bool enabled) {
     return true;
 }
 
+// During an export the list cannot change and the export button stops it.
+bool Exporting(MainWindow& w) {
+    for (const char* name : {"DeleteAllButton", "DeleteButton", "AddFButton"})
+        if (Child<QPushButton>(w, name)->isEnabled())
+            return false;
+    return w.IsExporting() && Child<QPushButton>(w, "ExportButton")->isEnabled() &&
+           Child<QPushButton>(w, "ExportButton")->text() == QString::fromUtf8("停止导出");
+}
+
 int Count(const QStringList& list, const QString& text) {
     return list.count(text);
 }
+
+QListWidgetItem* Entry(MainWindow& w, int row) {
+    return Child<QListWidget>(w, "FileList")->item(row);
+}
+
+EntryState StateOf(MainWindow& w, int row) {
+    return static_cast<EntryState>(Entry(w, row)->data(EntryRole::kState).toInt());
+}
+
+QString Status(MainWindow& w, int row) {
+    return Entry(w, row)->data(EntryRole::kStatusText).toString();
+}
+
+QStringList FilesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+// Opens the context menu of an entry as a right click does; the driver picks from it.
+void OpenMenu(MainWindow& w, int row) {
+    QListWidget* list = Child<QListWidget>(w, "FileList");
+    const QPoint at = list->visualItemRect(list->item(row)).center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list->viewport(), &event);
+}
+
+const QString kDone = QString::fromUtf8("导出完成");
 
 } // namespace
 
@@ -71,16 +109,26 @@ class ExportRunnerTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() {
+        // A recording that takes a while to convert, for stopping and closing mid-way.
+        m_long = MakeRecording(m_shared, "long.Vyrk",
+                               {"--channels", "4", "--seconds", "240", "--unique", "25", "--width",
+                                "320", "--height", "240", "--noise", "20"});
+    }
     void init() {
         ClearSettings();
         m_driver.m_messageBoxes.clear();
+        m_driver.m_messageDetails.clear();
+        m_driver.m_answerNo = false;
     }
     void exportsEveryRecordingIntoANewNestedFolder();
     void aFolderThatCannotBeMadeStartsNothing();
-    void anUnreadableRecordingShowsTheErrorAndTheNextStillConverts();
-    void anOutputThatCannotBeWrittenShowsTheErrorIcon();
-    void besideTheSourceAndASecondExport();
-    void closingDuringAnExportLeavesFinishedFiles();
+    void failuresAreExplainedAndTheBatchNeverWaits();
+    void anOutputThatCannotBeWrittenNamesTheChannel();
+    void onlyEntriesNotDoneAreConvertedAgain();
+    void recordingsNeverShareAFolder();
+    void stopMidwayLeavesFinishedFilesAndAStoppedEntry();
+    void closingDuringAnExportAsksAndLeavesFinishedFiles();
 
 private:
     // Adds the recordings through the window's own file dialog.
@@ -88,42 +136,66 @@ private:
         m_driver.AcceptNextFileDialog(files);
         QTest::mouseClick(Child<QPushButton>(w, "AddFButton"), Qt::LeftButton);
     }
-    bool WaitForCompletionBox(int count = 1) {
-        return WaitUntil(
-            [&] { return m_driver.m_messageBoxes.count(QString::fromUtf8("导出完成")) >= count; });
+    bool WaitForBox(const QString& text, int count = 1) {
+        return WaitUntil([&] { return m_driver.m_messageBoxes.count(text) >= count; });
+    }
+    void ExportTo(MainWindow& w, const QString& folder) {
+        Child<QCheckBox>(w, "UseSrcDirCheckBox")->setChecked(false);
+        Child<QLineEdit>(w, "ExportDirEdit")->setText(folder);
+        QTest::mouseClick(Child<QPushButton>(w, "ExportButton"), Qt::LeftButton);
     }
 
     GuiDriver m_driver;
+    QTemporaryDir m_shared;
+    QString m_long;
 };
 
 void ExportRunnerTest::exportsEveryRecordingIntoANewNestedFolder() {
     QTemporaryDir dir;
-    const QString first = MakeRecording(dir, "lobby.Vyrk", {"--channels", "2", "--seconds", "2"});
+    const QString first = MakeRecording(dir, "lobby.Vyrk",
+                                        {"--channels", "2", "--seconds", "60", "--unique", "25",
+                                         "--width", "320", "--height", "240", "--noise", "20"});
     const QString second = MakeRecording(dir, "a.b.Vyrk", {"--channels", "3", "--seconds", "1"});
     MainWindow w;
     w.show();
     IconLog icons(w);
     AddRecordings(w, {first, second});
     QCOMPARE(Child<QListWidget>(w, "FileList")->count(), 2);
+    QList<int> percents;
+    QStringList titles;
+    connect(Child<QListWidget>(w, "FileList")->model(), &QAbstractItemModel::dataChanged, this,
+            [&] {
+                const QVariant p = Entry(w, 0)->data(EntryRole::kProgress);
+                if (p.isValid() && (percents.isEmpty() || percents.last() != p.toInt()))
+                    percents << p.toInt();
+                titles << w.windowTitle();
+            });
 
-    Child<QCheckBox>(w, "UseSrcDirCheckBox")->setChecked(false);
     const QString out = dir.filePath("out/new/deeper");
-    Child<QLineEdit>(w, "ExportDirEdit")->setText(out);
-    QTest::mouseClick(Child<QPushButton>(w, "ExportButton"), Qt::LeftButton);
-    QVERIFY(ButtonsEnabled(w, false));
+    ExportTo(w, out);
+    QVERIFY(Exporting(w));
     QVERIFY(QDir(out).exists());
-    QVERIFY(WaitForCompletionBox());
+    QVERIFY(WaitForBox(kDone));
     QVERIFY(ButtonsEnabled(w, true));
     QTest::qWait(100);
-    QCOMPARE(Count(m_driver.m_messageBoxes, QString::fromUtf8("导出完成")), 1);
-    using S = MainWindow::EntryState;
-    QCOMPARE(icons.Of(0), QList<S>({S::Running, S::Done}));
-    QCOMPARE(icons.Of(1), QList<S>({S::Running, S::Done}));
+    QCOMPARE(m_driver.m_messageBoxes, QStringList({kDone}));
+    QCOMPARE(m_driver.m_messageDetails.last(),
+             QString::fromUtf8("完成 2 个，失败 0 个，已停止 0 个"));
+    using S = EntryState;
+    QCOMPARE(icons.Of(0), QList<S>({S::Waiting, S::Running, S::Done}));
+    QCOMPARE(icons.Of(1), QList<S>({S::Waiting, S::Running, S::Done}));
+    // The running entry's percentage rose step by step to 100, and the title showed it.
+    QVERIFY2(percents.size() >= 3 && percents.first() == 0 && percents.last() == 100,
+             qPrintable(QString::number(percents.size())));
+    QVERIFY(std::is_sorted(percents.begin(), percents.end()));
+    QVERIFY(!titles.filter(QRegularExpression("^\\d+% .*\\(0/2\\)")).isEmpty());
+    QCOMPARE(w.windowTitle(), QString::fromUtf8("全景直播系统 - Orvex"));
+    QCOMPARE(Status(w, 0), QString::fromUtf8("已完成：2 个通道文件 → lobby"));
+    QCOMPARE(Status(w, 1), QString::fromUtf8("已完成：3 个通道文件 → a"));
     for (int ch = 0; ch < 2; ++ch)
         QCOMPARE(DecodeErrors(out + "/lobby/" + QString::number(ch) + ".mp4"), QString());
-    for (int ch = 0; ch < 3; ++ch)
-        QVERIFY(QFile::exists(out + "/a/" + QString::number(ch) + ".mp4"));
-    QVERIFY(!QFile::exists(out + "/lobby/2.mp4"));
+    QCOMPARE(FilesIn(out + "/a"), QStringList({"0.mp4", "1.mp4", "2.mp4"}));
+    QCOMPARE(FilesIn(out + "/lobby"), QStringList({"0.mp4", "1.mp4"}));
 }
 
 void ExportRunnerTest::aFolderThatCannotBeMadeStartsNothing() {
@@ -133,40 +205,68 @@ void ExportRunnerTest::aFolderThatCannotBeMadeStartsNothing() {
     w.show();
     IconLog icons(w);
     AddRecordings(w, {rec});
-    Child<QCheckBox>(w, "UseSrcDirCheckBox")->setChecked(false);
     for (const QString& bad : {QString("/proc/no/such/folder"), QString()}) {
         m_driver.m_messageBoxes.clear();
-        Child<QLineEdit>(w, "ExportDirEdit")->setText(bad);
-        QTest::mouseClick(Child<QPushButton>(w, "ExportButton"), Qt::LeftButton);
+        ExportTo(w, bad);
         QCOMPARE(m_driver.m_messageBoxes, QStringList({QString::fromUtf8("输出目录不存在.")}));
         QVERIFY(ButtonsEnabled(w, true));
         QTest::qWait(200);
         QVERIFY(icons.Of(0).isEmpty()); // no job ran
-        QVERIFY(!m_driver.m_messageBoxes.contains(QString::fromUtf8("导出完成")));
+        QVERIFY(!m_driver.m_messageBoxes.contains(kDone));
     }
     QVERIFY(!QFile::exists(dir.filePath("r/0.mp4")));
 }
 
-void ExportRunnerTest::anUnreadableRecordingShowsTheErrorAndTheNextStillConverts() {
+void ExportRunnerTest::failuresAreExplainedAndTheBatchNeverWaits() {
     QTemporaryDir dir;
     const QString gone = MakeRecording(dir, "gone.Vyrk", {"--channels", "1", "--seconds", "0.5"});
     const QString good = MakeRecording(dir, "good.Vyrk", {"--channels", "1", "--seconds", "0.5"});
+    QFile corrupt(dir.filePath("corrupt.Vyrk"));
+    QVERIFY(corrupt.open(QIODevice::WriteOnly));
+    QByteArray noise(3 << 20, 0);
+    for (int i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+    corrupt.write(noise);
+    corrupt.close();
+    QFile empty(dir.filePath("empty.Vyrk"));
+    QVERIFY(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    const QString other = MakeRecording(dir, "other.Vyrk", {"--channels", "2", "--seconds", "0.5"});
     MainWindow w;
     w.show();
-    IconLog icons(w);
-    AddRecordings(w, {gone, good});
+    AddRecordings(w, {gone, good, corrupt.fileName(), empty.fileName(), other});
     QVERIFY(QFile::remove(gone));
     QTest::mouseClick(Child<QPushButton>(w, "ExportButton"), Qt::LeftButton);
-    QVERIFY(WaitForCompletionBox());
-    QCOMPARE(m_driver.m_messageBoxes,
-             QStringList({"m_pLoader->Init Error.", QString::fromUtf8("导出完成")}));
-    using S = MainWindow::EntryState;
-    QCOMPARE(icons.Of(0), QList<S>({S::Running, S::Failed}));
-    QCOMPARE(icons.Of(1), QList<S>({S::Running, S::Done}));
+    QVERIFY(WaitForBox(kDone));
+    // No box stopped the batch: the only one is the closing box, with the counts.
+    QCOMPARE(m_driver.m_messageBoxes, QStringList({kDone}));
+    QCOMPARE(m_driver.m_messageDetails,
+             QStringList({QString::fromUtf8("完成 2 个，失败 3 个，已停止 0 个")}));
+    const QList<EntryState> states = {EntryState::Failed, EntryState::Done, EntryState::Failed,
+                                      EntryState::Failed, EntryState::Done};
+    for (int row = 0; row < states.size(); ++row)
+        QCOMPARE(StateOf(w, row), states[row]);
+    QCOMPARE(Status(w, 0), QString::fromUtf8("失败：无法打开录像文件（文件或文件夹不存在）"));
+    for (int row : {2, 3}) {
+        QVERIFY2(Status(w, row).startsWith(QString::fromUtf8("失败：不是可识别的录像文件")),
+                 qPrintable(Status(w, row)));
+        QVERIFY(Entry(w, row)->toolTip().contains(Status(w, row)));
+        QVERIFY(Entry(w, row)->icon().cacheKey() == w.IconFor(EntryState::Failed).cacheKey());
+    }
+    QVERIFY(!QDir(dir.filePath("corrupt")).exists()); // no empty folder left behind
+    QVERIFY(!QDir(dir.filePath("gone")).exists());
     QCOMPARE(DecodeErrors(dir.filePath("good/0.mp4")), QString());
+    QCOMPARE(FilesIn(dir.filePath("other")), QStringList({"0.mp4", "1.mp4"}));
+
+    // The reason is one menu choice away, and vyrk2mp4 fails the same recording.
+    m_driver.ChooseNextMenuAction(QString::fromUtf8("查看原因"));
+    OpenMenu(w, 2);
+    QVERIFY(WaitUntil([&] { return m_driver.m_messageBoxes.size() == 2; }));
+    QVERIFY(m_driver.m_messageDetails.last().contains(QString::fromUtf8("不是可识别的录像文件")));
+    QVERIFY(!RunOurProgram("vyrk2mp4", {"-q", "-o", dir.filePath("cli"), empty.fileName()}));
 }
 
-void ExportRunnerTest::anOutputThatCannotBeWrittenShowsTheErrorIcon() {
+void ExportRunnerTest::anOutputThatCannotBeWrittenNamesTheChannel() {
     QTemporaryDir dir;
     const QString blocked =
         MakeRecording(dir, "blocked.Vyrk", {"--channels", "1", "--seconds", "0.5"});
@@ -179,59 +279,146 @@ void ExportRunnerTest::anOutputThatCannotBeWrittenShowsTheErrorIcon() {
     w.show();
     IconLog icons(w);
     AddRecordings(w, {blocked, fine});
-    Child<QCheckBox>(w, "UseSrcDirCheckBox")->setChecked(false);
-    Child<QLineEdit>(w, "ExportDirEdit")->setText(dir.filePath("out"));
-    QTest::mouseClick(Child<QPushButton>(w, "ExportButton"), Qt::LeftButton);
-    QVERIFY(WaitForCompletionBox());
-    using S = MainWindow::EntryState;
-    QCOMPARE(icons.Of(0), QList<S>({S::Running, S::Failed}));
-    QCOMPARE(icons.Of(1), QList<S>({S::Running, S::Done}));
+    ExportTo(w, dir.filePath("out"));
+    QVERIFY(WaitForBox(kDone));
+    using S = EntryState;
+    QCOMPARE(icons.Of(0), QList<S>({S::Waiting, S::Running, S::Failed}));
+    QCOMPARE(icons.Of(1), QList<S>({S::Waiting, S::Running, S::Done}));
+    QVERIFY2(Status(w, 0).startsWith(QString::fromUtf8("失败：无法创建通道 0 的文件 0.mp4（")),
+             qPrintable(Status(w, 0)));
     QCOMPARE(DecodeErrors(dir.filePath("out/fine/0.mp4")), QString());
 }
 
-void ExportRunnerTest::besideTheSourceAndASecondExport() {
+void ExportRunnerTest::onlyEntriesNotDoneAreConvertedAgain() {
     QTemporaryDir dir;
     const QString rec = MakeRecording(dir, "side.Vyrk", {"--channels", "1", "--seconds", "0.5"});
     MainWindow w;
     w.show();
+    QPushButton* exportButton = Child<QPushButton>(w, "ExportButton");
+    QTest::mouseClick(exportButton, Qt::LeftButton); // an empty list: said so, nothing starts
+    QCOMPARE(m_driver.m_messageBoxes, QStringList({QString::fromUtf8("没有需要导出的录像")}));
     IconLog icons(w);
     AddRecordings(w, {rec});
     Child<QLineEdit>(w, "ExportDirEdit")->setText(dir.filePath("never/made"));
-    for (int round = 1; round <= 2; ++round) {
-        QTest::mouseClick(Child<QPushButton>(w, "ExportButton"), Qt::LeftButton);
-        QVERIFY(WaitUntil([&] {
-            return Count(m_driver.m_messageBoxes, QString::fromUtf8("导出完成")) == round;
-        }));
-    }
+    QTest::mouseClick(exportButton, Qt::LeftButton);
+    QVERIFY(WaitForBox(kDone));
+    QTest::mouseClick(exportButton, Qt::LeftButton); // all done: nothing to convert
+    QCOMPARE(Count(m_driver.m_messageBoxes, QString::fromUtf8("没有需要导出的录像")), 2);
+    QVERIFY(!w.IsExporting());
+    m_driver.ChooseNextMenuAction(QString::fromUtf8("重新转换"));
+    OpenMenu(w, 0);
+    QVERIFY(WaitUntil([&] { return StateOf(w, 0) == EntryState::Waiting; }));
+    QTest::mouseClick(exportButton, Qt::LeftButton);
+    QVERIFY(WaitForBox(kDone, 2));
     QVERIFY(!QDir(dir.filePath("never")).exists());
     QCOMPARE(DecodeErrors(dir.filePath("side/0.mp4")), QString());
-    using S = MainWindow::EntryState;
-    QCOMPARE(icons.Of(0), QList<S>({S::Running, S::Done, S::Running, S::Done}));
+    using S = EntryState;
+    QCOMPARE(icons.Of(0),
+             QList<S>({S::Waiting, S::Running, S::Done, S::Waiting, S::Running, S::Done}));
 }
 
-void ExportRunnerTest::closingDuringAnExportLeavesFinishedFiles() {
+void ExportRunnerTest::recordingsNeverShareAFolder() {
     QTemporaryDir dir;
-    const QString rec = MakeRecording(dir, "long.Vyrk",
-                                      {"--channels", "4", "--seconds", "240", "--unique", "25",
-                                       "--width", "320", "--height", "240", "--noise", "20"});
+    const QString am = MakeRecording(dir, QString::fromUtf8("2024.05.01 上午.Vyrk"),
+                                     {"--channels", "2", "--seconds", "0.5"});
+    const QString pm = MakeRecording(dir, QString::fromUtf8("2024.05.01 下午.Vyrk"),
+                                     {"--channels", "3", "--seconds", "0.5"});
+    QDir().mkpath(dir.filePath("plain"));
+    QDir().mkpath(dir.filePath("other"));
+    const QString plain =
+        MakeRecording(dir, "plain/cam_a.Vyrk", {"--channels", "4", "--seconds", "0.5"});
+    const QString other =
+        MakeRecording(dir, "other/cam_a.Vyrk", {"--channels", "2", "--seconds", "0.5"});
+    const QString out = dir.filePath("out");
+    QDir().mkpath(out + "/cam_a"); // left by an older export: a stale channel file and a note
+    for (const char* name : {"cam_a/5.mp4", "cam_a/notes.txt"}) {
+        QFile f(out + "/" + name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    MainWindow w;
+    w.show();
+    AddRecordings(w, {am, pm});
+    AddRecordings(w, {plain});
+    AddRecordings(w, {other});
+    ExportTo(w, out);
+    QVERIFY(WaitForBox(kDone));
+    QCOMPARE(FilesIn(out + "/2024"), QStringList({"0.mp4", "1.mp4"}));
+    QCOMPARE(FilesIn(out + QString::fromUtf8("/2024.05.01 下午")),
+             QStringList({"0.mp4", "1.mp4", "2.mp4"}));
+    QCOMPARE(FilesIn(out + "/cam_a"),
+             QStringList({"0.mp4", "1.mp4", "2.mp4", "3.mp4", "notes.txt"}));
+    QCOMPARE(FilesIn(out + "/cam_a_2"), QStringList({"0.mp4", "1.mp4"}));
+    QCOMPARE(Status(w, 3), QString::fromUtf8("已完成：2 个通道文件 → cam_a_2"));
+    QVERIFY(Entry(w, 3)->toolTip().contains(out + "/cam_a_2"));
+
+    // Converting one again keeps it off the folders of the entries still done.
+    m_driver.ChooseNextMenuAction(QString::fromUtf8("重新转换"));
+    OpenMenu(w, 3);
+    QVERIFY(WaitUntil([&] { return StateOf(w, 3) == EntryState::Waiting; }));
+    QTest::mouseClick(Child<QPushButton>(w, "ExportButton"), Qt::LeftButton);
+    QVERIFY(WaitForBox(kDone, 2));
+    QCOMPARE(m_driver.m_messageDetails.last(),
+             QString::fromUtf8("完成 1 个，失败 0 个，已停止 0 个"));
+    QCOMPARE(FilesIn(out + "/cam_a_2"), QStringList({"0.mp4", "1.mp4"}));
+    QCOMPARE(FilesIn(out + "/cam_a").size(), 5);
+}
+
+void ExportRunnerTest::stopMidwayLeavesFinishedFilesAndAStoppedEntry() {
+    QTemporaryDir dir;
+    const QString next = MakeRecording(dir, "next.Vyrk", {"--channels", "1", "--seconds", "0.5"});
+    MainWindow w;
+    w.show();
+    AddRecordings(w, {m_long});
+    AddRecordings(w, {next});
+    const QString folder = dir.filePath("out/long");
+    ExportTo(w, dir.filePath("out"));
+    QVERIFY(WaitUntil([&] { return QFileInfo(folder + "/.0.mp4.part").size() > 100000; }));
+    QPushButton* exportButton = Child<QPushButton>(w, "ExportButton");
+    QTest::mouseClick(exportButton, Qt::LeftButton);
+    QCOMPARE(exportButton->text(), QString::fromUtf8("正在停止…"));
+    QVERIFY(WaitForBox(QString::fromUtf8("导出已停止")));
+    QCOMPARE(m_driver.m_messageDetails.last(),
+             QString::fromUtf8("完成 0 个，失败 0 个，已停止 1 个"));
+    QCOMPARE(StateOf(w, 0), EntryState::Stopped);
+    QCOMPARE(Status(w, 0), QString::fromUtf8("已停止：已写完 4 个通道文件"));
+    QCOMPARE(StateOf(w, 1), EntryState::Waiting);
+    QCOMPARE(Status(w, 1), QString());
+    QCOMPARE(exportButton->text(), QString::fromUtf8("开始导出"));
+    QVERIFY(ButtonsEnabled(w, true));
+    QCOMPARE(FilesIn(folder), QStringList({"0.mp4", "1.mp4", "2.mp4", "3.mp4"}));
+    for (const QString& file : FilesIn(folder))
+        QCOMPARE(DecodeErrors(folder + "/" + file), QString());
+    QVERIFY(!QDir(dir.filePath("out/next")).exists());
+}
+
+void ExportRunnerTest::closingDuringAnExportAsksAndLeavesFinishedFiles() {
+    QTemporaryDir dir;
     auto w = std::make_unique<MainWindow>();
     w->show();
-    IconLog icons(*w);
-    AddRecordings(*w, {rec});
-    QTest::mouseClick(Child<QPushButton>(*w, "ExportButton"), Qt::LeftButton);
-    // Let the files open and fill for a moment, then close the window as main does.
-    QVERIFY(WaitUntil([&] { return QFileInfo(dir.filePath("long/0.mp4")).size() > 100000; }));
+    AddRecordings(*w, {m_long});
+    const QString folder = dir.filePath("out/long");
+    ExportTo(*w, dir.filePath("out"));
+    QVERIFY(WaitUntil([&] { return QFileInfo(folder + "/.0.mp4.part").size() > 100000; }));
+    // Esc never closes; closing asks first, and No goes on with the export.
+    QTest::keyClick(w.get(), Qt::Key_Escape);
+    m_driver.m_answerNo = true;
+    w->close();
     QTest::mouseClick(Child<QPushButton>(*w, "btnMenu_Close"), Qt::LeftButton);
+    QVERIFY(w->isVisible() && Exporting(*w));
+    QCOMPARE(m_driver.m_messageBoxes.size(), 2);
+    QVERIFY(m_driver.m_messageBoxes.first().startsWith(QString::fromUtf8("正在导出")));
+    // Yes stops as main does once the loop ends: the window goes, with every begun file kept.
+    m_driver.m_answerNo = false;
+    QTest::mouseClick(Child<QPushButton>(*w, "btnMenu_Close"), Qt::LeftButton);
+    QCOMPARE(m_driver.m_messageBoxes.size(), 3);
     QElapsedTimer timer;
     timer.start();
     w.reset();
     qInfo("closed in %lld ms", static_cast<long long>(timer.elapsed()));
-    QVERIFY(!m_driver.m_messageBoxes.contains(QString::fromUtf8("导出完成")));
-    for (int ch = 0; ch < 4; ++ch) {
-        const QString path = dir.filePath("long/" + QString::number(ch) + ".mp4");
-        QVERIFY2(QFile::exists(path), qPrintable(path));
-        QCOMPARE(DecodeErrors(path), QString());
-    }
+    QVERIFY(!m_driver.m_messageBoxes.contains(kDone));
+    QCOMPARE(FilesIn(folder), QStringList({"0.mp4", "1.mp4", "2.mp4", "3.mp4"}));
+    for (const QString& file : FilesIn(folder))
+        QCOMPARE(DecodeErrors(folder + "/" + file), QString());
 }
 
 QTEST_MAIN(ExportRunnerTest)

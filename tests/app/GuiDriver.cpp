@@ -11,6 +11,7 @@
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QLineEdit>
+#include <QtWidgets/QMenu>
 #include <QtWidgets/QMessageBox>
 
 GuiDriver::GuiDriver() {
@@ -32,13 +33,39 @@ void GuiDriver::CancelNextFileDialog() {
     m_answer = Answer::Cancel;
 }
 
+void GuiDriver::ChooseNextMenuAction(const QString& text) {
+    m_menuChoice = text;
+}
+
 void GuiDriver::Poll() {
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (!w->isVisible())
             continue;
         if (auto* box = qobject_cast<QMessageBox*>(w)) {
             m_messageBoxes << box->text();
-            box->button(QMessageBox::Ok)->click();
+            m_messageDetails << box->informativeText();
+            QAbstractButton* button = box->button(QMessageBox::Ok);
+            if (!button)
+                button = box->button(m_answerNo ? QMessageBox::No : QMessageBox::Yes);
+            button->click();
+            return;
+        }
+        if (auto* menu = qobject_cast<QMenu*>(w)) {
+            m_menuActions.clear();
+            QAction* chosen = nullptr;
+            for (QAction* action : menu->actions()) {
+                if (action->isEnabled() && !action->isSeparator())
+                    m_menuActions << action->text();
+                if (action->isEnabled() && action->text() == m_menuChoice)
+                    chosen = action;
+            }
+            m_menuChoice.clear();
+            if (chosen) {
+                menu->setActiveAction(chosen);
+                QTest::keyClick(menu, Qt::Key_Return);
+            } else {
+                menu->close();
+            }
             return;
         }
         auto* dialog = qobject_cast<QFileDialog*>(w);

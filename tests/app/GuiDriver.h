@@ -29,9 +29,16 @@ public:
     // The next file dialog selects this folder and is accepted, or is cancelled.
     void AcceptNextFolderDialog(const QString& folder);
     void CancelNextFileDialog();
+    // The next context menu chooses the action with this text.
+    void ChooseNextMenuAction(const QString& text);
 
-    // Texts of the message boxes seen so far; each was dismissed with OK.
+    // Texts of the message boxes seen so far and their details; each was dismissed with OK, or
+    // answered Yes (or No when m_answerNo is set).
     QStringList m_messageBoxes;
+    QStringList m_messageDetails;
+    bool m_answerNo = false;
+    // The enabled actions of the last context menu seen.
+    QStringList m_menuActions;
     int m_fileDialogsSeen = 0;
 
 private:
@@ -39,6 +46,7 @@ private:
 
     enum class Answer { None, Files, Folder, Cancel };
     Answer m_answer = Answer::None;
+    QString m_menuChoice;
     QStringList m_files;
     QString m_folder;
     QTimer m_timer;

@@ -12,8 +12,13 @@
 #include <QtGui/QScreen>
 #include <QtTest/QtTest>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QDialogButtonBox>
+#include <QtWidgets/QFileDialog>
 #include <QtWidgets/QLabel>
+#include <QtWidgets/QListView>
+#include <QtWidgets/QListWidget>
 #include <QtWidgets/QPushButton>
+#include <QtWidgets/QSizeGrip>
 
 namespace {
 
@@ -40,6 +45,8 @@ private slots:
     void iconHelperIsOneInstance();
     void styleSheetAndEmbeddedImage();
     void worksWithoutTheSkinFolder();
+    void sizeGripFollowsThePointerAndEscKeepsTheWindow();
+    void dialogsSpeakChineseAndKeepTheDarkLook();
 };
 
 void MainWindowChromeTest::hasFramelessFlagsAndGlyphs() {
@@ -205,6 +212,59 @@ void MainWindowChromeTest::worksWithoutTheSkinFolder() {
     QCOMPARE(w.geometry(), QGuiApplication::primaryScreen()->geometry());
     QTest::mouseClick(max, Qt::LeftButton);
     QCOMPARE(w.geometry(), before);
+}
+
+void MainWindowChromeTest::sizeGripFollowsThePointerAndEscKeepsTheWindow() {
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QSizeGrip* grip = w.findChild<QSizeGrip*>();
+    QVERIFY(grip);
+    w.move(0, 0);
+    QTest::qWait(50);
+    const QSize before = w.size();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    if (screen.width() < before.width() + 120 || screen.height() < before.height() + 70)
+        QSKIP("the screen cannot hold a larger window (run under Xvfb by app_size_grip)");
+    auto drag = [&](const QPoint& by) {
+        const QPoint from = grip->mapToGlobal(grip->rect().center());
+        SendMouse(grip, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+        SendMouse(grip, QEvent::MouseMove, from + by, Qt::NoButton, Qt::LeftButton);
+        SendMouse(grip, QEvent::MouseButtonRelease, from + by, Qt::LeftButton, Qt::NoButton);
+        QTest::qWait(100);
+    };
+    drag(QPoint(120, 70));
+    QCOMPARE(w.size(), before + QSize(120, 70));
+    drag(QPoint(-60, -30));
+    QCOMPARE(w.size(), before + QSize(60, 40));
+    drag(QPoint(-2000, -2000));
+    QCOMPARE(w.size(), QSize(800, 600));
+
+    for (int key : {Qt::Key_Escape, Qt::Key_Return}) {
+        QTest::keyClick(&w, static_cast<Qt::Key>(key));
+        QTest::keyClick(Child<QListWidget>(w, "FileList"), static_cast<Qt::Key>(key));
+    }
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.result(), 0);
+}
+
+void MainWindowChromeTest::dialogsSpeakChineseAndKeepTheDarkLook() {
+    QVERIFY(ApplicationLook::LoadQtTranslation(*qApp));
+    qApp->setStyleSheet(ApplicationLook::ReadStyleSheet("./skin/black.css"));
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(dialog.findChild<QLabel*>("lookInLabel")->text(), QString::fromUtf8("查找范围："));
+    QDialogButtonBox* buttons = dialog.findChild<QDialogButtonBox*>();
+    QCOMPARE(buttons->button(QDialogButtonBox::Cancel)->text(), QString::fromUtf8("取消"));
+    // The file list is dark with light text, as in the window.
+    QAbstractItemView* files = dialog.findChild<QListView*>("listView");
+    const QImage picture = files->viewport()->grab().toImage();
+    const QColor background = picture.pixelColor(picture.width() - 3, picture.height() - 3);
+    QVERIFY2(background.lightness() < 60, qPrintable(background.name()));
+    QVERIFY(files->palette().color(QPalette::Text).lightness() > 180);
+    qApp->setStyleSheet(QString());
 }
 
 QTEST_MAIN(MainWindowChromeTest)

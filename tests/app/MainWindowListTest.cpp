@@ -8,6 +8,9 @@
 #include <QtCore/QTemporaryDir>
 #include <QtTest/QtTest>
 
+#include <QtGui/QContextMenuEvent>
+#include <QtGui/QDropEvent>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QCheckBox>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QListWidget>
@@ -48,6 +51,7 @@ private slots:
     void settingsFollowTheControls();
     void addsThroughTheFileDialogWithoutDuplicates();
     void removeAndClearFreeThePathsAgain();
+    void dropsKeysAndTheMenuChangeTheList();
 
 private:
     GuiDriver m_driver;
@@ -100,6 +104,17 @@ void MainWindowListTest::settingsFollowTheControls() {
         QTest::mouseClick(Child<QPushButton>(w, "SelectExportDir"), Qt::LeftButton);
         QCOMPARE(Child<QLineEdit>(w, "ExportDirEdit")->text(), dir.path());
         QCOMPARE(Store()->value("Dir").toString(), dir.path());
+        // Typed and finished with Enter: stored at once, and no button is pressed.
+        QLineEdit* edit = Child<QLineEdit>(w, "ExportDirEdit");
+        edit->clear();
+        QTest::keyClicks(edit, "/typed/again");
+        const int dialogs = m_driver.m_fileDialogsSeen;
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(Store()->value("Dir").toString(), QString("/typed/again"));
+        QTest::qWait(100);
+        QCOMPARE(m_driver.m_fileDialogsSeen, dialogs);
+        edit->setText(dir.path());
+        emit edit->editingFinished();
         box->setChecked(true);
         QCOMPARE(Store()->value("isUseSrcDir").toBool(), true);
         QCOMPARE(Child<QLineEdit>(w, "ExportDirEdit")->text(), dir.path());
@@ -159,6 +174,57 @@ void MainWindowListTest::removeAndClearFreeThePathsAgain() {
     m_driver.AcceptNextFileDialog({a, b});
     QTest::mouseClick(add, Qt::LeftButton);
     QCOMPARE(Listed(w), QStringList({a, b}));
+}
+
+void MainWindowListTest::dropsKeysAndTheMenuChangeTheList() {
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("day/sub/deeper"));
+    const QString x = Touch(dir, "day/x.Vyrk");
+    const QString y = Touch(dir, "day/sub/deeper/y.VYRK");
+    Touch(dir, "day/sub/notes.txt");
+    const QString z = Touch(dir, "z.Vyrk");
+    const QString note = Touch(dir, "readme.txt");
+    QVERIFY(QFile::link(z, dir.filePath("link.Vyrk")));
+    MainWindow w;
+    w.show();
+    QListWidget* list = Child<QListWidget>(w, "FileList");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(dir.filePath("day")), QUrl::fromLocalFile(z),
+                  QUrl::fromLocalFile(dir.filePath("link.Vyrk")), QUrl::fromLocalFile(note),
+                  QUrl("https://example.com/a.Vyrk")});
+    // As a drag from a file manager arrives: enter, then drop; true when both were taken.
+    auto dropOnList = [&] {
+        const QPoint at(20, 20);
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &enter);
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &drop);
+        return enter.isAccepted() && drop.isAccepted();
+    };
+    QVERIFY(dropOnList());
+    // Folders searched through, sorted; the link is the same file as z.Vyrk; no other files.
+    QCOMPARE(Listed(w), QStringList({y, x, z}));
+    QVERIFY(dropOnList());
+    QCOMPARE(Listed(w).size(), 3);
+    m_driver.AcceptNextFileDialog({dir.filePath("link.Vyrk")});
+    QTest::mouseClick(Child<QPushButton>(w, "AddFButton"), Qt::LeftButton);
+    QCOMPARE(Listed(w).size(), 3);
+
+    // Several entries at once: Delete on the list, then the menu's remove.
+    list->item(0)->setSelected(true);
+    list->item(2)->setSelected(true);
+    QApplication::setActiveWindow(&w);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(Listed(w), QStringList({x}));
+    m_driver.ChooseNextMenuAction(QString::fromUtf8("移除"));
+    const QPoint row = list->visualItemRect(list->item(0)).center();
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, row, list->viewport()->mapToGlobal(row));
+    QApplication::sendEvent(list->viewport(), &menu);
+    QVERIFY(WaitUntil([&] { return list->count() == 0; }, 5000));
+    QCOMPARE(m_driver.m_menuActions, QStringList({QString::fromUtf8("移除")}));
+    QVERIFY(dropOnList()); // freed paths can come back
+    QCOMPARE(Listed(w), QStringList({y, x, z}));
 }
 
 QTEST_MAIN(MainWindowListTest)

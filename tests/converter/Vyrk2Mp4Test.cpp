@@ -153,8 +153,13 @@ TEST(Vyrk2Mp4, BehavesLikeACommandLineTool) {
     // their recording, with the reason in the report, and the others still convert.
     ASSERT_EQ(RunProgram({"/usr/bin/touch", dir.File("r")}).exitCode, 0);
     MakeSample(dir.File("r.Vyrk"), {"--channels", "1", "--seconds", "0.3"});
+    // A copy whose name shares the part before the first dot gets a folder of its own, and an
+    // empty file is no recording.
+    ASSERT_EQ(RunProgram({"/bin/cp", rec, dir.File("a.copy.Vyrk")}).exitCode, 0);
+    ASSERT_EQ(RunProgram({"/usr/bin/touch", dir.File("empty.Vyrk")}).exitCode, 0);
     EXPECT_EQ(Shell(tool + " -q --log " + Quote(log) + " " + Quote(dir.File("missing.Vyrk")) + " " +
-                    Quote(dir.File("r.Vyrk")) + " " + Quote(rec) + " >" +
+                    Quote(dir.File("r.Vyrk")) + " " + Quote(rec) + " " +
+                    Quote(dir.File("a.copy.Vyrk")) + " " + Quote(dir.File("empty.Vyrk")) + " >" +
                     Quote(dir.File("report")) + " 2>" + Quote(dir.File("stderr")))
                   .exitCode,
               1);
@@ -165,6 +170,9 @@ TEST(Vyrk2Mp4, BehavesLikeACommandLineTool) {
         << mixed;
     EXPECT_NE(mixed.find("r.Vyrk: failed: cannot create the output folder"), std::string::npos);
     EXPECT_TRUE(PlaysCleanly(dir.File("a/1.mp4")));
+    EXPECT_NE(mixed.find("a.copy.Vyrk: converted -> " + dir.File("a.copy/")), std::string::npos);
+    EXPECT_TRUE(PlaysCleanly(dir.File("a.copy/1.mp4")));
+    EXPECT_NE(mixed.find("empty.Vyrk: failed: not a recording"), std::string::npos);
 }
 
 TEST(Vyrk2Mp4, JsonReportMatchesTheFilesAndTheLayoutOptionsKeepTheVideo) {

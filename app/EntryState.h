@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QtCore/Qt>
+
+// What an entry of the recording list shows. The value is kept under Qt::UserRole: an entry
+// whose value is Done is passed over by the next export.
+enum class EntryState { Waiting = 0, Done = 1, Failed = 2, Stopped = 3, Running = 4 };
+
+// The data an entry carries besides its path (Qt::DisplayRole) and icon.
+namespace EntryRole {
+const int kState = Qt::UserRole;            // int, an EntryState
+const int kStatusText = Qt::UserRole + 1;   // QString drawn beside the path
+const int kReason = Qt::UserRole + 2;       // QString, why it failed or stopped ("" if nothing)
+const int kOutputFolder = Qt::UserRole + 3; // QString, where its files went ("" before export)
+const int kProgress = Qt::UserRole + 4;     // int percent of the running or last conversion
+const int kKey = Qt::UserRole + 5;          // QString, the canonical path judging duplicates
+} // namespace EntryRole

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "CVyrkConverter.h"
+#include "SOutputStats.h"
+
+#include <QtCore/QString>
+
+// The window's own words for progress, outcomes and reasons, in the program's Chinese; every
+// text goes through the translation function in the window's context.
+namespace EntryText {
+
+// "2分05秒", "1小时03分", "45秒"; empty while unknown (negative).
+QString Duration(double seconds);
+QString Running(int percent, double secondsLeft);
+QString Done(int files, const QString& folderName);
+QString Stopped(int files);
+QString Failed(const QString& reason);
+
+// Why a recording produced nothing, or which channel files failed and why.
+QString RecordingFailure(CVyrkConverter::Failure failure, int error);
+QString ChannelFailure(int channel, OutputFailure failure, int ffmpegError);
+QString SystemError(int error);
+
+// The export as a whole: its line beside the progress bar and the window title.
+QString Overall(int finished, int total, double secondsLeft);
+QString Title(const QString& title, int percent, int finished, int total);
+// The closing box's detail.
+QString Counts(int done, int failed, int stopped);
+
+} // namespace EntryText
