@@ -135,8 +135,10 @@ QString Title(const QString& title, int percent, int finished, int total) {
     return Tr("%1% 导出中 (%2/%3) - %4").arg(percent).arg(finished).arg(total).arg(title);
 }
 
-QString Counts(int done, int failed, int stopped) {
-    return Tr("完成 %1 个，失败 %2 个，已停止 %3 个").arg(done).arg(failed).arg(stopped);
+QString Counts(int done, int failed, int stopped, int notBegun) {
+    const QString counts =
+        Tr("完成 %1 个，失败 %2 个，已停止 %3 个").arg(done).arg(failed).arg(stopped);
+    return notBegun > 0 ? counts + Tr("，未开始 %1 个").arg(notBegun) : counts;
 }
 
 } // namespace EntryText

@@ -24,7 +24,7 @@ QString SystemError(int error);
 // The export as a whole: its line beside the progress bar and the window title.
 QString Overall(int finished, int total, double secondsLeft);
 QString Title(const QString& title, int percent, int finished, int total);
-// The closing box's detail.
-QString Counts(int done, int failed, int stopped);
+// The closing box's detail; recordings an export did not begin are counted when there are any.
+QString Counts(int done, int failed, int stopped, int notBegun = 0);
 
 } // namespace EntryText

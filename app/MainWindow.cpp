@@ -92,6 +92,7 @@ MainWindow::MainWindow(QWidget* parent)
     m_iconError.addFile("./skin/error.png");
     m_iconProcess.addFile("./skin/Process.png");
     m_iconProcess1.addFile("./skin/Process1.png");
+    m_iconStopped.addFile("./skin/stopped.png");
     LoadSettings();
     qRegisterMetaType<QVector<int>>("QVector<int>");
     connect(this, SIGNAL(EnabledUI(bool)), this, SLOT(OnEnabledUI(bool)));
@@ -374,6 +375,14 @@ void MainWindow::on_ExportButton_clicked() {
         RequestStop();
         return;
     }
+    if (!HasEntriesToConvert()) {
+        MessageBoxes::Show(this, tr("没有需要导出的录像"),
+                           ui->FileList->count() == 0
+                               ? tr("请先添加录像。")
+                               : tr("列表中的录像都已导出。要再次导出某个录像，请在它的右键菜单中"
+                                    "选择“重新转换”。"));
+        return;
+    }
     const QString outputDir = ui->ExportDirEdit->text();
     const bool beside = ui->UseSrcDirCheckBox->isChecked();
     if (!beside) {
@@ -385,14 +394,7 @@ void MainWindow::on_ExportButton_clicked() {
             return;
         }
     }
-    if (!BuildJobs(outputDir, beside)) {
-        MessageBoxes::Show(this, tr("没有需要导出的录像"),
-                           ui->FileList->count() == 0
-                               ? tr("请先添加录像。")
-                               : tr("列表中的录像都已导出。要再次导出某个录像，请在它的右键菜单中"
-                                    "选择“重新转换”。"));
-        return;
-    }
+    BuildJobs(outputDir, beside);
     SetExporting(true);
     if (m_bExportThreadStarted) {
         // The previous export's worker has already ended (no export could start until then).
@@ -403,14 +405,31 @@ void MainWindow::on_ExportButton_clicked() {
     if (pthread_create(&m_exportThread, nullptr, &MainWindow::ExportThreadProc, this) != 0) {
         LogError("ExportButton cannot start the export thread..");
         SetExporting(false);
+        ClearWaitingTexts();
+        MessageBoxes::Show(this, tr("无法开始导出"), tr("系统无法创建导出线程。"));
         return;
     }
     m_bExportThreadStarted = true;
 }
 
+bool MainWindow::HasEntriesToConvert() const {
+    for (int row = 0; row < ui->FileList->count(); ++row)
+        if (StateOf(ui->FileList->item(row)) != EntryState::Done)
+            return true;
+    return false;
+}
+
+void MainWindow::ClearWaitingTexts() {
+    for (int row = 0; row < ui->FileList->count(); ++row) {
+        QListWidgetItem* item = ui->FileList->item(row);
+        if (StateOf(item) == EntryState::Waiting)
+            SetEntryData(item, EntryState::Waiting, QString(), QString());
+    }
+}
+
 // One job per entry not yet done, each with a folder no other recording of the export uses,
-// nor any entry converted earlier. False when there is nothing to convert.
-bool MainWindow::BuildJobs(const QString& outputDir, bool beside) {
+// nor any entry converted earlier.
+void MainWindow::BuildJobs(const QString& outputDir, bool beside) {
     COutputFolders folders;
     for (int row = 0; row < ui->FileList->count(); ++row) {
         const QListWidgetItem* item = ui->FileList->item(row);
@@ -433,7 +452,6 @@ bool MainWindow::BuildJobs(const QString& outputDir, bool beside) {
         SetEntryData(item, EntryState::Waiting, tr("等待导出"), QString());
     }
     m_jobCount = static_cast<int>(m_jobs.size());
-    return m_jobCount > 0;
 }
 
 void MainWindow::SetExporting(bool exporting) {
@@ -477,9 +495,12 @@ void MainWindow::RunJobs() {
         const ExportJob job = queued;
         PostRunning(job);
         const SJobOutcome outcome = RunJob(job, pace);
-        PostOutcome(job, outcome);
         pace.finishedBytes += job.inputBytes;
         ++pace.index;
+        PostOutcome(job, outcome,
+                    pace.totalBytes > 0
+                        ? static_cast<int>(pace.finishedBytes * 100 / pace.totalBytes)
+                        : pace.index * 100 / m_jobCount);
     }
     emit EnabledUI(true);
 }
@@ -522,6 +543,8 @@ SJobOutcome MainWindow::RunJob(const ExportJob& job, SPace& pace) {
     outcome.files = static_cast<int>(written.size());
     if (written.empty()) // leave no empty folder behind; a folder with anything in it stays
         QDir().rmdir(QString::fromLocal8Bit(job.outputPrefix.c_str()));
+    else
+        COutputFolders::MarkOwner(job.outputPrefix, job.inputPath);
     switch (converter.GetState()) {
     case CVyrkConverter::State::Converted:
         COutputFolders::RemoveOtherChannelFiles(job.outputPrefix, written);
@@ -571,9 +594,9 @@ void MainWindow::ReportProgress(const ExportJob& job, const SConversionProgress&
         [this, item, percent, status, overall, overallText, index] {
             item->setData(EntryRole::kProgress, percent);
             item->setData(EntryRole::kStatusText, status);
-            m_pProgress->setValue(overall);
+            m_pProgress->setValue(std::max(m_pProgress->value(), overall));
             m_pProgress->setFormat("%p%  " + overallText);
-            setWindowTitle(EntryText::Title(m_baseTitle, overall, index, m_jobCount));
+            setWindowTitle(EntryText::Title(m_baseTitle, m_pProgress->value(), index, m_jobCount));
         },
         Qt::QueuedConnection);
 }
@@ -592,13 +615,14 @@ void MainWindow::PostRunning(const ExportJob& job) {
         Qt::QueuedConnection);
 }
 
-void MainWindow::PostOutcome(const ExportJob& job, const SJobOutcome& outcome) {
+void MainWindow::PostOutcome(const ExportJob& job, const SJobOutcome& outcome, int overall) {
     QListWidgetItem* item = job.item;
     QMetaObject::invokeMethod(
-        this, [this, item, outcome] { ApplyOutcome(item, outcome); }, Qt::QueuedConnection);
+        this, [this, item, outcome, overall] { ApplyOutcome(item, outcome, overall); },
+        Qt::QueuedConnection);
 }
 
-void MainWindow::ApplyOutcome(QListWidgetItem* item, const SJobOutcome& outcome) {
+void MainWindow::ApplyOutcome(QListWidgetItem* item, const SJobOutcome& outcome, int overall) {
     item->setIcon(IconFor(outcome.state));
     if (outcome.state == EntryState::Done)
         item->setData(EntryRole::kProgress, 100);
@@ -607,7 +631,6 @@ void MainWindow::ApplyOutcome(QListWidgetItem* item, const SJobOutcome& outcome)
      : outcome.state == EntryState::Failed ? m_failed
                                            : m_stopped)++;
     const int finished = m_done + m_failed + m_stopped;
-    const int overall = m_jobCount > 0 ? finished * 100 / m_jobCount : 0;
     m_pProgress->setValue(std::max(m_pProgress->value(), overall));
     m_pProgress->setFormat("%p%  " + EntryText::Overall(finished, m_jobCount, -1));
     setWindowTitle(EntryText::Title(m_baseTitle, m_pProgress->value(), finished, m_jobCount));
@@ -622,6 +645,7 @@ const QIcon& MainWindow::IconFor(EntryState state) const {
     case EntryState::Failed:
         return m_iconError;
     case EntryState::Stopped:
+        return m_iconStopped;
     case EntryState::Waiting:
         break;
     }
@@ -630,17 +654,14 @@ const QIcon& MainWindow::IconFor(EntryState state) const {
 
 void MainWindow::OnEnabledUI(bool enable) {
     const bool stopped = m_stopRequested;
+    const int notBegun = m_jobCount - m_done - m_failed - m_stopped;
     SetExporting(!enable);
     for (QPushButton* b : {ui->ExportButton, ui->DeleteAllButton, ui->DeleteButton, ui->AddFButton})
         b->setEnabled(enable);
-    for (int row = 0; row < ui->FileList->count(); ++row) {
-        QListWidgetItem* item = ui->FileList->item(row);
-        if (StateOf(item) == EntryState::Waiting)
-            SetEntryData(item, EntryState::Waiting, QString(), QString());
-    }
+    ClearWaitingTexts();
     if (enable)
         MessageBoxes::Show(this, stopped ? tr("导出已停止") : tr("导出完成"),
-                           EntryText::Counts(m_done, m_failed, m_stopped));
+                           EntryText::Counts(m_done, m_failed, m_stopped, notBegun));
 }
 
 void MainWindow::StopExport() {

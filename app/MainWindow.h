@@ -78,13 +78,15 @@ private:
     SJobOutcome RunJob(const ExportJob& job, SPace& pace);
     void ReportProgress(const ExportJob& job, const SConversionProgress& progress, SPace& pace);
     void PostRunning(const ExportJob& job);
-    void PostOutcome(const ExportJob& job, const SJobOutcome& outcome);
-    void ApplyOutcome(QListWidgetItem* item, const SJobOutcome& outcome);
+    void PostOutcome(const ExportJob& job, const SJobOutcome& outcome, int overall);
+    void ApplyOutcome(QListWidgetItem* item, const SJobOutcome& outcome, int overall);
     void StopExport();
     void RequestStop();
     void SetExporting(bool exporting);
     bool ConfirmQuit();
-    bool BuildJobs(const QString& outputDir, bool beside);
+    bool HasEntriesToConvert() const;
+    void BuildJobs(const QString& outputDir, bool beside);
+    void ClearWaitingTexts();
 
     void ShowEntryMenu(const QPoint& pos);
     void RemoveEntries(const QList<QListWidgetItem*>& items);
@@ -105,6 +107,7 @@ private:
     QIcon m_iconError;
     QIcon m_iconProcess;
     QIcon m_iconProcess1;
+    QIcon m_iconStopped;
     Ui::MainWindow* ui;
     pthread_t m_exportThread;
     std::deque<ExportJob> m_jobs;
@@ -114,7 +117,7 @@ private:
     std::atomic<bool> m_bCancelExport;
     std::unique_ptr<CGuiMessageRelay> m_pMessages;
 
-    // GUI thread only.
+    // GUI thread only, but for m_jobCount, which the worker reads like m_jobs.
     bool m_exporting = false;
     bool m_stopRequested = false;
     int m_jobCount = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -25,6 +26,19 @@ int ChannelOf(const std::string& name) {
     return std::stoi(name.substr(0, dot));
 }
 
+// A name that is no folder of its own: empty, "." or "..", or dots alone.
+bool UsableName(const std::string& name) {
+    return name.find_first_not_of('.') != std::string::npos;
+}
+
+bool HasChannelFiles(const std::string& folder) {
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error))
+        if (ChannelOf(entry.path().filename().string()) >= 0)
+            return true;
+    return false;
+}
+
 } // namespace
 
 std::string COutputFolders::Key(const std::string& folder) {
@@ -46,21 +60,47 @@ std::string COutputFolders::Claim(const std::string& parent, const std::string& 
     const std::string name = FileName(recordingPath);
     const std::string base = name.substr(0, name.find('.'));
     std::string stem = name.substr(0, name.rfind('.'));
-    if (stem.empty())
-        stem = name.empty() ? "recording" : name;
-    std::string folder;
+    if (!UsableName(stem))
+        stem = UsableName(name) ? name : "recording";
+    const std::string recording = Key(recordingPath);
     for (const std::string& candidate : {base, stem})
-        if (!candidate.empty() && Take(parent + "/" + candidate + "/"))
+        if (UsableName(candidate) && Take(parent + "/" + candidate + "/", recording))
             return parent + "/" + candidate + "/";
     for (int n = 2;; ++n) {
-        folder = parent + "/" + stem + "_" + std::to_string(n) + "/";
-        if (Take(folder))
+        const std::string folder = parent + "/" + stem + "_" + std::to_string(n) + "/";
+        if (Take(folder, recording))
             return folder;
     }
 }
 
-bool COutputFolders::Take(const std::string& folder) {
-    return m_taken.insert(Key(folder)).second;
+bool COutputFolders::Take(const std::string& folder, const std::string& recording) {
+    const std::string key = Key(folder);
+    if (m_taken.count(key) || HoldsOtherRecording(folder, recording))
+        return false;
+    m_taken.insert(key);
+    return true;
+}
+
+bool COutputFolders::HoldsOtherRecording(const std::string& folder, const std::string& recording) {
+    if (!HasChannelFiles(folder))
+        return false;
+    std::ifstream owner(fs::path(folder) / kOwnerFile);
+    std::string line;
+    return !std::getline(owner, line) || line != recording;
+}
+
+bool COutputFolders::MarkOwner(const std::string& folder, const std::string& recordingPath) {
+    const fs::path path = fs::path(folder) / kOwnerFile;
+    const fs::path temporary = fs::path(folder) / (std::string(kOwnerFile) + ".part");
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << Key(recordingPath) << "\n";
+        if (!out.flush())
+            return false;
+    }
+    std::error_code error;
+    fs::rename(temporary, path, error);
+    return !error;
 }
 
 int COutputFolders::RemoveOtherChannelFiles(const std::string& folder,

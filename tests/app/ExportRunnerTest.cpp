@@ -1,5 +1,6 @@
 // The export runner: jobs, icons, buttons, folders, failures and closing during an export.
 
+#include "COutputFolders.h"
 #include "GuiDriver.h"
 #include "MainWindow.h"
 
@@ -89,8 +90,11 @@ QString Status(MainWindow& w, int row) {
     return Entry(w, row)->data(EntryRole::kStatusText).toString();
 }
 
+// The files in a folder, temporary ones included, but for the note naming its recording.
 QStringList FilesIn(const QString& folder) {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    files.removeAll(COutputFolders::kOwnerFile);
+    return files;
 }
 
 // Opens the context menu of an entry as a right click does; the driver picks from it.
@@ -152,14 +156,13 @@ private:
 
 void ExportRunnerTest::exportsEveryRecordingIntoANewNestedFolder() {
     QTemporaryDir dir;
-    const QString first = MakeRecording(dir, "lobby.Vyrk",
-                                        {"--channels", "2", "--seconds", "60", "--unique", "25",
-                                         "--width", "320", "--height", "240", "--noise", "20"});
+    const QString first = m_long; // long enough for several progress reports
     const QString second = MakeRecording(dir, "a.b.Vyrk", {"--channels", "3", "--seconds", "1"});
     MainWindow w;
     w.show();
     IconLog icons(w);
-    AddRecordings(w, {first, second});
+    AddRecordings(w, {first});
+    AddRecordings(w, {second});
     QCOMPARE(Child<QListWidget>(w, "FileList")->count(), 2);
     QList<int> percents;
     QStringList titles;
@@ -190,12 +193,11 @@ void ExportRunnerTest::exportsEveryRecordingIntoANewNestedFolder() {
     QVERIFY(std::is_sorted(percents.begin(), percents.end()));
     QVERIFY(!titles.filter(QRegularExpression("^\\d+% .*\\(0/2\\)")).isEmpty());
     QCOMPARE(w.windowTitle(), QString::fromUtf8("全景直播系统 - Orvex"));
-    QCOMPARE(Status(w, 0), QString::fromUtf8("已完成：2 个通道文件 → lobby"));
+    QCOMPARE(Status(w, 0), QString::fromUtf8("已完成：4 个通道文件 → long"));
     QCOMPARE(Status(w, 1), QString::fromUtf8("已完成：3 个通道文件 → a"));
-    for (int ch = 0; ch < 2; ++ch)
-        QCOMPARE(DecodeErrors(out + "/lobby/" + QString::number(ch) + ".mp4"), QString());
+    QCOMPARE(DecodeErrors(out + "/long/3.mp4"), QString());
     QCOMPARE(FilesIn(out + "/a"), QStringList({"0.mp4", "1.mp4", "2.mp4"}));
-    QCOMPARE(FilesIn(out + "/lobby"), QStringList({"0.mp4", "1.mp4"}));
+    QCOMPARE(FilesIn(out + "/long"), QStringList({"0.mp4", "1.mp4", "2.mp4", "3.mp4"}));
 }
 
 void ExportRunnerTest::aFolderThatCannotBeMadeStartsNothing() {
@@ -330,11 +332,12 @@ void ExportRunnerTest::recordingsNeverShareAFolder() {
     const QString other =
         MakeRecording(dir, "other/cam_a.Vyrk", {"--channels", "2", "--seconds", "0.5"});
     const QString out = dir.filePath("out");
-    QDir().mkpath(out + "/cam_a"); // left by an older export: a stale channel file and a note
-    for (const char* name : {"cam_a/5.mp4", "cam_a/notes.txt"}) {
-        QFile f(out + "/" + name);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-    }
+    auto touch = [](const QString& path) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly);
+    };
+    QVERIFY(touch(out + "/2024/0.mp4")); // left by an export of unknown origin: not touched
     MainWindow w;
     w.show();
     AddRecordings(w, {am, pm});
@@ -342,25 +345,29 @@ void ExportRunnerTest::recordingsNeverShareAFolder() {
     AddRecordings(w, {other});
     ExportTo(w, out);
     QVERIFY(WaitForBox(kDone));
-    QCOMPARE(FilesIn(out + "/2024"), QStringList({"0.mp4", "1.mp4"}));
+    QCOMPARE(FilesIn(out + "/2024"), QStringList({"0.mp4"}));
+    QCOMPARE(QFileInfo(out + "/2024/0.mp4").size(), 0);
+    QCOMPARE(FilesIn(out + QString::fromUtf8("/2024.05.01 上午")), QStringList({"0.mp4", "1.mp4"}));
     QCOMPARE(FilesIn(out + QString::fromUtf8("/2024.05.01 下午")),
              QStringList({"0.mp4", "1.mp4", "2.mp4"}));
-    QCOMPARE(FilesIn(out + "/cam_a"),
-             QStringList({"0.mp4", "1.mp4", "2.mp4", "3.mp4", "notes.txt"}));
+    QCOMPARE(FilesIn(out + "/cam_a"), QStringList({"0.mp4", "1.mp4", "2.mp4", "3.mp4"}));
     QCOMPARE(FilesIn(out + "/cam_a_2"), QStringList({"0.mp4", "1.mp4"}));
     QCOMPARE(Status(w, 3), QString::fromUtf8("已完成：2 个通道文件 → cam_a_2"));
     QVERIFY(Entry(w, 3)->toolTip().contains(out + "/cam_a_2"));
 
-    // Converting one again keeps it off the folders of the entries still done.
+    // Converted again, a recording returns to its own folder, which then holds this
+    // conversion's channel files alone; files that are not channel files stay.
+    QVERIFY(touch(out + "/cam_a/5.mp4") && touch(out + "/cam_a/notes.txt"));
     m_driver.ChooseNextMenuAction(QString::fromUtf8("重新转换"));
-    OpenMenu(w, 3);
-    QVERIFY(WaitUntil([&] { return StateOf(w, 3) == EntryState::Waiting; }));
+    OpenMenu(w, 2);
+    QVERIFY(WaitUntil([&] { return StateOf(w, 2) == EntryState::Waiting; }));
     QTest::mouseClick(Child<QPushButton>(w, "ExportButton"), Qt::LeftButton);
     QVERIFY(WaitForBox(kDone, 2));
     QCOMPARE(m_driver.m_messageDetails.last(),
              QString::fromUtf8("完成 1 个，失败 0 个，已停止 0 个"));
+    QCOMPARE(FilesIn(out + "/cam_a"),
+             QStringList({"0.mp4", "1.mp4", "2.mp4", "3.mp4", "notes.txt"}));
     QCOMPARE(FilesIn(out + "/cam_a_2"), QStringList({"0.mp4", "1.mp4"}));
-    QCOMPARE(FilesIn(out + "/cam_a").size(), 5);
 }
 
 void ExportRunnerTest::stopMidwayLeavesFinishedFilesAndAStoppedEntry() {
@@ -378,8 +385,9 @@ void ExportRunnerTest::stopMidwayLeavesFinishedFilesAndAStoppedEntry() {
     QCOMPARE(exportButton->text(), QString::fromUtf8("正在停止…"));
     QVERIFY(WaitForBox(QString::fromUtf8("导出已停止")));
     QCOMPARE(m_driver.m_messageDetails.last(),
-             QString::fromUtf8("完成 0 个，失败 0 个，已停止 1 个"));
+             QString::fromUtf8("完成 0 个，失败 0 个，已停止 1 个，未开始 1 个"));
     QCOMPARE(StateOf(w, 0), EntryState::Stopped);
+    QCOMPARE(Entry(w, 0)->icon().cacheKey(), w.IconFor(EntryState::Stopped).cacheKey());
     QCOMPARE(Status(w, 0), QString::fromUtf8("已停止：已写完 4 个通道文件"));
     QCOMPARE(StateOf(w, 1), EntryState::Waiting);
     QCOMPARE(Status(w, 1), QString());
@@ -391,6 +399,8 @@ void ExportRunnerTest::stopMidwayLeavesFinishedFilesAndAStoppedEntry() {
     QVERIFY(!QDir(dir.filePath("out/next")).exists());
 }
 
+// Must stay the last test: QCoreApplication::exit outside a running loop makes every later
+// event loop return at once.
 void ExportRunnerTest::closingDuringAnExportAsksAndLeavesFinishedFiles() {
     QTemporaryDir dir;
     auto w = std::make_unique<MainWindow>();

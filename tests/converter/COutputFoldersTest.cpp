@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -17,10 +18,34 @@ TEST(COutputFolders, EachRecordingOfAnExportGetsAFolderOfItsOwn) {
     EXPECT_EQ(folders.Claim("/out/.", "/other/cam_a.Vyrk"), "/out/./cam_a_2/");
     EXPECT_EQ(folders.Claim("/out/", "/third/cam_a.Vyrk"), "/out//cam_a_3/");
     EXPECT_EQ(folders.Claim("/out", "/rec/done.Vyrk"), "/out/done_2/");
+    // Names of dots alone never point at the folder itself or its parent.
     EXPECT_EQ(folders.Claim("/out", "/rec/.Vyrk"), "/out/.Vyrk/");
+    EXPECT_EQ(folders.Claim("/out", "/rec/..Vyrk"), "/out/..Vyrk/");
+    EXPECT_EQ(folders.Claim("/out", "/rec/..."), "/out/recording/");
     // Beside each source, equal names in different folders do not meet.
     EXPECT_EQ(folders.Claim("/plain", "/plain/x.Vyrk"), "/plain/x/");
     EXPECT_EQ(folders.Claim("/other", "/other/x.Vyrk"), "/other/x/");
+}
+
+TEST(COutputFolders, NeverTakesAFolderHoldingAnotherRecordingsFiles) {
+    const fs::path dir = fs::temp_directory_path() / ("owners-" + std::to_string(getpid()));
+    const std::string out = dir.string();
+    fs::create_directories(dir / "cam");
+    std::ofstream(dir / "cam" / "0.mp4") << "x"; // an export of unknown origin
+    fs::create_directories(dir / "empty");
+    std::ofstream(dir / "empty" / "notes.txt") << "x";
+    COutputFolders first;
+    EXPECT_EQ(first.Claim(out, "/a/cam.Vyrk"), out + "/cam_2/");
+    EXPECT_EQ(first.Claim(out, "/a/empty.Vyrk"), out + "/empty/"); // no channel files in it
+    fs::create_directories(dir / "cam_2");
+    std::ofstream(dir / "cam_2" / "0.mp4") << "x";
+    ASSERT_TRUE(COutputFolders::MarkOwner(out + "/cam_2/", "/a/cam.Vyrk"));
+    // A later export: the same recording gets its folder back, another one does not.
+    COutputFolders later;
+    EXPECT_EQ(later.Claim(out, "/b/cam.Vyrk"), out + "/cam_3/");
+    COutputFolders again;
+    EXPECT_EQ(again.Claim(out, "/a/./cam.Vyrk"), out + "/cam_2/");
+    fs::remove_all(dir);
 }
 
 TEST(COutputFolders, RemovesOnlyTheChannelFilesAConversionDidNotWrite) {

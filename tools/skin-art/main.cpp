@@ -1,7 +1,8 @@
 // skin-art: draws the program's own images. Run once to regenerate them:
 //   build/bin/skin-art resources/skin skin
 // writes checkbox_checked.png (52x52, 8-bit palette with transparency) into the first folder and
-// the list status images done.png, error.png, Process.png, Process1.png into the second.
+// the list status images done.png, error.png, Process.png, Process1.png, stopped.png into the
+// second.
 
 #include <QtGui/QGuiApplication>
 #include <QtGui/QImage>
@@ -111,6 +112,19 @@ QImage Running(int size) {
     return image;
 }
 
+// Stopped: an amber disc with two pause bars.
+QImage Stopped(int size) {
+    QImage image = Canvas(size);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    Disc(p, QColor("#e0a020"), size);
+    const qreal s = size / 32.0;
+    p.setPen(Stroke(Qt::white, 3.6 * s));
+    p.drawLine(QPointF(12.5 * s, 10.5 * s), QPointF(12.5 * s, 21.5 * s));
+    p.drawLine(QPointF(19.5 * s, 10.5 * s), QPointF(19.5 * s, 21.5 * s));
+    return image;
+}
+
 bool Save(const QImage& image, const QString& path) {
     const bool ok = image.save(path, "PNG", 9);
     fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "cannot write", qPrintable(path));
@@ -133,5 +147,6 @@ int main(int argc, char** argv) {
     ok = Save(Error(size), skin + "/error.png") && ok;
     ok = Save(Waiting(size), skin + "/Process.png") && ok;
     ok = Save(Running(size), skin + "/Process1.png") && ok;
+    ok = Save(Stopped(size), skin + "/stopped.png") && ok;
     return ok ? 0 : 1;
 }

@@ -138,8 +138,11 @@ SRecordingOutcome Convert(const std::string& input, const std::string& outputDir
         return outcome;
     }
     RunToEnd(converter, progress);
+    const std::vector<int> written = WrittenChannels(converter);
+    if (!written.empty())
+        COutputFolders::MarkOwner(outcome.outputDir, input);
     if (converter.GetState() == CVyrkConverter::State::Converted)
-        COutputFolders::RemoveOtherChannelFiles(outcome.outputDir, WrittenChannels(converter));
+        COutputFolders::RemoveOtherChannelFiles(outcome.outputDir, written);
     outcome.state = StateText(converter.GetState());
     outcome.reason = RecordingFailureText(converter.GetFailure(), converter.GetFailureError());
     DescribeChannels(converter, outcome);
