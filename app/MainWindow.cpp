@@ -75,12 +75,20 @@ QString FolderName(const QString& prefix) {
 
 // How far the export has come, kept by the worker for its progress reports.
 struct MainWindow::SPace {
-    int index = 0;
+    int index = 0; // jobs finished
+    int jobs = 0;
     int64_t finishedBytes = 0;
     int64_t totalBytes = 0;
     CTimeLeftEstimate job;
     CTimeLeftEstimate all;
     double lastReport = 0;
+
+    // The export's percentage, by bytes (by recordings when all are empty), at most `cap`.
+    int Percent(int64_t doneBytes, int cap) const {
+        if (totalBytes <= 0)
+            return jobs > 0 ? std::min(cap, index * 100 / jobs) : 0;
+        return static_cast<int>(std::min<int64_t>(cap, doneBytes * 100 / totalBytes));
+    }
 };
 
 MainWindow::MainWindow(QWidget* parent)
@@ -486,6 +494,7 @@ void* MainWindow::ExportThreadProc(void* window) {
 
 void MainWindow::RunJobs() {
     SPace pace;
+    pace.jobs = static_cast<int>(m_jobs.size());
     for (const ExportJob& job : m_jobs)
         pace.totalBytes += job.inputBytes;
     pace.all.Reset(Now(), 0);
@@ -497,10 +506,7 @@ void MainWindow::RunJobs() {
         const SJobOutcome outcome = RunJob(job, pace);
         pace.finishedBytes += job.inputBytes;
         ++pace.index;
-        PostOutcome(job, outcome,
-                    pace.totalBytes > 0
-                        ? static_cast<int>(pace.finishedBytes * 100 / pace.totalBytes)
-                        : pace.index * 100 / m_jobCount);
+        PostOutcome(job, outcome, pace.Percent(pace.finishedBytes, 100));
     }
     emit EnabledUI(true);
 }
@@ -530,27 +536,24 @@ SJobOutcome MainWindow::RunJob(const ExportJob& job, SPace& pace) {
         Platform::SleepMs(5);
     }
     Platform::SleepMs(10);
-    std::vector<int> written;
-    QStringList failures;
-    for (int ch = 0; ch < converter.GetChannelSlots(); ++ch) {
-        const auto stats = converter.GetChannelStats(ch);
-        if (converter.GetChannelResult(ch) == CVyrkConverter::ChannelResult::Written)
-            written.push_back(ch);
-        else if (converter.GetChannelResult(ch) == CVyrkConverter::ChannelResult::Failed)
-            failures << (stats ? EntryText::ChannelFailure(ch, stats->failure, stats->error)
-                               : tr("通道 %1 的文件名太长").arg(ch));
-    }
+    return Outcome(converter, job);
+}
+
+// What the finished conversion made of the job, with the folder settled: marked as the
+// recording's, cleared of old channel files once complete, removed if left empty.
+SJobOutcome MainWindow::Outcome(const CVyrkConverter& converter, const ExportJob& job) {
+    const std::vector<int> written = converter.GetWrittenChannels();
+    const bool complete = converter.GetState() == CVyrkConverter::State::Converted;
+    COutputFolders::RecordConversion(job.outputPrefix, job.inputPath, written, complete);
+    const QString folder = QString::fromLocal8Bit(job.outputPrefix.c_str());
+    if (written.empty()) // a folder with anything in it stays
+        QDir().rmdir(folder);
+    SJobOutcome outcome;
     outcome.files = static_cast<int>(written.size());
-    if (written.empty()) // leave no empty folder behind; a folder with anything in it stays
-        QDir().rmdir(QString::fromLocal8Bit(job.outputPrefix.c_str()));
-    else
-        COutputFolders::MarkOwner(job.outputPrefix, job.inputPath);
     switch (converter.GetState()) {
     case CVyrkConverter::State::Converted:
-        COutputFolders::RemoveOtherChannelFiles(job.outputPrefix, written);
         outcome.state = EntryState::Done;
-        outcome.status = EntryText::Done(
-            outcome.files, FolderName(QString::fromLocal8Bit(job.outputPrefix.c_str())));
+        outcome.status = EntryText::Done(outcome.files, FolderName(folder));
         break;
     case CVyrkConverter::State::Stopped:
         outcome.state = EntryState::Stopped;
@@ -558,14 +561,26 @@ SJobOutcome MainWindow::RunJob(const ExportJob& job, SPace& pace) {
         outcome.reason = tr("导出被停止，录像没有转换完；已写完的通道文件只含停止前的部分。");
         break;
     default:
-        outcome.reason =
-            failures.isEmpty()
-                ? EntryText::RecordingFailure(converter.GetFailure(), converter.GetFailureError())
-                : failures.join(tr("；"));
+        outcome.reason = FailureReason(converter);
         outcome.status = EntryText::Failed(outcome.reason);
         break;
     }
     return outcome;
+}
+
+// Which channel files failed and why, or else why the recording produced nothing.
+QString MainWindow::FailureReason(const CVyrkConverter& converter) {
+    QStringList failures;
+    for (int ch = 0; ch < converter.GetChannelSlots(); ++ch) {
+        if (converter.GetChannelResult(ch) != CVyrkConverter::ChannelResult::Failed)
+            continue;
+        const auto stats = converter.GetChannelStats(ch);
+        failures << (stats ? EntryText::ChannelFailure(ch, stats->failure, stats->error)
+                           : tr("通道 %1 的文件名太长").arg(ch));
+    }
+    return failures.isEmpty()
+               ? EntryText::RecordingFailure(converter.GetFailure(), converter.GetFailureError())
+               : failures.join(tr("；"));
 }
 
 // Four times a second: the running entry's percentage and time left, and the export's.
@@ -581,10 +596,7 @@ void MainWindow::ReportProgress(const ExportJob& job, const SConversionProgress&
     const int percent = std::min(99, static_cast<int>(progress.Fraction() * 100));
     const QString status =
         EntryText::Running(percent, pace.job.SecondsLeft(static_cast<double>(progress.bytesTotal)));
-    const int overall = pace.totalBytes > 0
-                            ? std::min<int>(99, static_cast<int>((pace.finishedBytes + done) * 100 /
-                                                                 pace.totalBytes))
-                            : 0;
+    const int overall = pace.Percent(pace.finishedBytes + done, 99);
     const QString overallText = EntryText::Overall(
         pace.index, m_jobCount, pace.all.SecondsLeft(static_cast<double>(pace.totalBytes)));
     QListWidgetItem* item = job.item;

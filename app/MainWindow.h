@@ -18,6 +18,7 @@
 #include <string>
 
 class CGuiMessageRelay;
+class CVyrkConverter;
 class QListWidgetItem;
 class QCloseEvent;
 class QKeyEvent;
@@ -76,6 +77,8 @@ private:
     static void* ExportThreadProc(void* window);
     void RunJobs();
     SJobOutcome RunJob(const ExportJob& job, SPace& pace);
+    static SJobOutcome Outcome(const CVyrkConverter& converter, const ExportJob& job);
+    static QString FailureReason(const CVyrkConverter& converter);
     void ReportProgress(const ExportJob& job, const SConversionProgress& progress, SPace& pace);
     void PostRunning(const ExportJob& job);
     void PostOutcome(const ExportJob& job, const SJobOutcome& outcome, int overall);

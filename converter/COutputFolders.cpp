@@ -89,6 +89,14 @@ bool COutputFolders::HoldsOtherRecording(const std::string& folder, const std::s
     return !std::getline(owner, line) || line != recording;
 }
 
+void COutputFolders::RecordConversion(const std::string& folder, const std::string& recordingPath,
+                                      const std::vector<int>& written, bool complete) {
+    if (!written.empty())
+        MarkOwner(folder, recordingPath);
+    if (complete)
+        RemoveOtherChannelFiles(folder, written);
+}
+
 bool COutputFolders::MarkOwner(const std::string& folder, const std::string& recordingPath) {
     const fs::path path = fs::path(folder) / kOwnerFile;
     const fs::path temporary = fs::path(folder) / (std::string(kOwnerFile) + ".part");

@@ -21,6 +21,11 @@ public:
     // The recording's folder under `parent`, as parent + "/" + name + "/", now taken.
     std::string Claim(const std::string& parent, const std::string& recordingPath);
 
+    // After a conversion into `folder`: a folder that received files is marked as the
+    // recording's, and once the conversion is complete the channel files it did not write
+    // are removed.
+    static void RecordConversion(const std::string& folder, const std::string& recordingPath,
+                                 const std::vector<int>& written, bool complete);
     // Records that `folder` holds files of the recording; call once a file is written there.
     static bool MarkOwner(const std::string& folder, const std::string& recordingPath);
     // Removes the channel files (N.mp4) in `folder` that are not among `written`, so the folder

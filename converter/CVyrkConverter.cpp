@@ -190,6 +190,14 @@ bool CVyrkConverter::IsIdle() {
     return true;
 }
 
+std::vector<int> CVyrkConverter::GetWrittenChannels() const {
+    std::vector<int> written;
+    for (int ch = 0; ch < GetChannelSlots(); ++ch)
+        if (GetChannelResult(ch) == ChannelResult::Written)
+            written.push_back(ch);
+    return written;
+}
+
 CVyrkConverter::ChannelResult CVyrkConverter::GetChannelResult(int channel) const {
     if (channel < 0 || channel >= kMaxChannels)
         return ChannelResult::None;

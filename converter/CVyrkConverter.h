@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Converts one recording into one MP4 file per channel (at most 8): reads it with a
 // CFileLoader and routes every record to the muxer of its channel.
@@ -59,6 +60,8 @@ public:
     Failure GetFailure() const;
     int GetFailureError() const;
     ChannelResult GetChannelResult(int channel) const;
+    // The channels whose files were written, in order.
+    std::vector<int> GetWrittenChannels() const;
     // The channel's counters and failure; null for a channel without a muxer.
     std::shared_ptr<const SOutputStats> GetChannelStats(int channel) const;
     int GetChannelSlots() const;

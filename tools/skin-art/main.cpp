@@ -64,16 +64,23 @@ QImage Done(int size) {
     return image;
 }
 
-QImage Error(int size) {
+// A coloured disc with two white strokes, given on a 32-unit grid.
+QImage TwoStrokesOnDisc(int size, const QColor& disc, const QLineF& first, const QLineF& second) {
     QImage image = Canvas(size);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    Disc(p, QColor("#d9363e"), size);
+    Disc(p, disc, size);
     const qreal s = size / 32.0;
     p.setPen(Stroke(Qt::white, 3.6 * s));
-    p.drawLine(QPointF(11 * s, 11 * s), QPointF(21 * s, 21 * s));
-    p.drawLine(QPointF(21 * s, 11 * s), QPointF(11 * s, 21 * s));
+    p.drawLine(QLineF(first.p1() * s, first.p2() * s));
+    p.drawLine(QLineF(second.p1() * s, second.p2() * s));
     return image;
+}
+
+// Error: a red disc with a cross.
+QImage Error(int size) {
+    return TwoStrokesOnDisc(size, QColor("#d9363e"), QLineF(11, 11, 21, 21),
+                            QLineF(21, 11, 11, 21));
 }
 
 // Waiting: a grey clock face.
@@ -114,15 +121,8 @@ QImage Running(int size) {
 
 // Stopped: an amber disc with two pause bars.
 QImage Stopped(int size) {
-    QImage image = Canvas(size);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    Disc(p, QColor("#e0a020"), size);
-    const qreal s = size / 32.0;
-    p.setPen(Stroke(Qt::white, 3.6 * s));
-    p.drawLine(QPointF(12.5 * s, 10.5 * s), QPointF(12.5 * s, 21.5 * s));
-    p.drawLine(QPointF(19.5 * s, 10.5 * s), QPointF(19.5 * s, 21.5 * s));
-    return image;
+    return TwoStrokesOnDisc(size, QColor("#e0a020"), QLineF(12.5, 10.5, 12.5, 21.5),
+                            QLineF(19.5, 10.5, 19.5, 21.5));
 }
 
 bool Save(const QImage& image, const QString& path) {

@@ -103,15 +103,6 @@ void RunToEnd(CVyrkConverter& converter, CProgressLine& progress) {
     }
 }
 
-// The channels whose files the conversion wrote.
-std::vector<int> WrittenChannels(const CVyrkConverter& converter) {
-    std::vector<int> written;
-    for (int ch = 0; ch < converter.GetChannelSlots(); ++ch)
-        if (converter.GetChannelResult(ch) == CVyrkConverter::ChannelResult::Written)
-            written.push_back(ch);
-    return written;
-}
-
 SRecordingOutcome Convert(const std::string& input, const std::string& outputDir,
                           const SOptions& options, CProgressLine& progress) {
     SRecordingOutcome outcome;
@@ -138,11 +129,8 @@ SRecordingOutcome Convert(const std::string& input, const std::string& outputDir
         return outcome;
     }
     RunToEnd(converter, progress);
-    const std::vector<int> written = WrittenChannels(converter);
-    if (!written.empty())
-        COutputFolders::MarkOwner(outcome.outputDir, input);
-    if (converter.GetState() == CVyrkConverter::State::Converted)
-        COutputFolders::RemoveOtherChannelFiles(outcome.outputDir, written);
+    COutputFolders::RecordConversion(outcome.outputDir, input, converter.GetWrittenChannels(),
+                                     converter.GetState() == CVyrkConverter::State::Converted);
     outcome.state = StateText(converter.GetState());
     outcome.reason = RecordingFailureText(converter.GetFailure(), converter.GetFailureError());
     DescribeChannels(converter, outcome);
