@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+#include <random>
 #include <vector>
 
 namespace {
@@ -73,5 +76,57 @@ TEST(FindNalUnit, NeverReadsPastTheBuffer) {
             ++units;
         });
         EXPECT_LE(units, 2);
+    }
+}
+
+namespace {
+
+// The plain byte-by-byte scan: every position compared in turn, with a bounds check each time.
+int32_t ScanByteByByte(const uint8_t* buf, int32_t len, int32_t* start, int32_t* end) {
+    auto at = [&](int32_t i, std::initializer_list<uint8_t> pattern) {
+        if (i + static_cast<int32_t>(pattern.size()) > len)
+            return false;
+        return std::equal(pattern.begin(), pattern.end(), buf + i);
+    };
+    *start = *end = 0;
+    for (int32_t i = 0;; ++i) {
+        if (i > 0 && i + 4 >= len)
+            return 0;
+        if (at(i, {0, 0, 1}) || at(i, {0, 0, 0, 1})) {
+            *start = i + (at(i, {0, 0, 1}) ? 3 : 4);
+            break;
+        }
+    }
+    for (int32_t j = *start;; ++j) {
+        if (j > *start && j + 3 >= len) {
+            *end = len;
+            return -1;
+        }
+        if (at(j, {0, 0, 0}) || at(j, {0, 0, 1})) {
+            *end = j;
+            return j - *start;
+        }
+    }
+}
+
+} // namespace
+
+TEST(FindNalUnit, AgreesWithAByteByByteScanOnEveryPattern) {
+    // Bytes mostly 0 and 1 make start codes, zero runs and near misses at every position and
+    // at both ends of the buffer.
+    std::mt19937 random(12345);
+    const uint8_t alphabet[] = {0, 0, 0, 1, 1, 2, 0x26, 0xFF};
+    for (int round = 0; round < 200000; ++round) {
+        const size_t n = random() % 24;
+        std::unique_ptr<uint8_t[]> data(new uint8_t[n ? n : 1]);
+        for (size_t i = 0; i < n; ++i)
+            data[i] = alphabet[random() % sizeof(alphabet)];
+        int32_t start = -1, end = -1, expectedStart = -1, expectedEnd = -1;
+        const int32_t len = static_cast<int32_t>(n);
+        const int32_t expected = ScanByteByByte(data.get(), len, &expectedStart, &expectedEnd);
+        ASSERT_EQ(FindNalUnit(data.get(), len, &start, &end), expected)
+            << testing::PrintToString(Bytes(data.get(), data.get() + n));
+        ASSERT_EQ(start, expectedStart);
+        ASSERT_EQ(end, expectedEnd);
     }
 }
