@@ -75,6 +75,20 @@ int CommitFile(const std::string& from, const std::string& to) {
     return 0;
 }
 
+int OpenForWriteBack(const std::string& path) {
+    return open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+void StartWriteBack(int fd) {
+    if (fd >= 0)
+        sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+void CloseWriteBack(int fd) {
+    if (fd >= 0)
+        close(fd);
+}
+
 void SleepMs(unsigned milliseconds) {
     struct timespec rest;
     rest.tv_sec = milliseconds / 1000;

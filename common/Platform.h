@@ -28,6 +28,14 @@ bool CreateDirectoryOneLevel(const std::string& path);
 // of the step that failed; the source is then left as it was.
 int CommitFile(const std::string& from, const std::string& to);
 
+// Write-back ahead of the sync that finishes a file: OpenForWriteBack gives a descriptor of the
+// file (-1 when it cannot, and the others then do nothing), StartWriteBack asks the system to
+// begin writing the file's changed pages to disk now without waiting for it, so that the final
+// sync has little left to do, and CloseWriteBack gives the descriptor back.
+int OpenForWriteBack(const std::string& path);
+void StartWriteBack(int fd);
+void CloseWriteBack(int fd);
+
 // Suspends the calling thread for the given number of milliseconds.
 void SleepMs(unsigned milliseconds);
 

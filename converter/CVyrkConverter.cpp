@@ -82,20 +82,33 @@ bool CVyrkConverter::IsFinished() const {
 
 int32_t CVyrkConverter::OnData(const uint8_t* header, const uint8_t* payload) {
     const RecordHeader h = RecordHeader::Decode(header);
-    if (h.channel >= kMaxChannels || !m_pMP4[h.channel])
-        return 0;
-    CMP4& muxer = *m_pMP4[h.channel];
-    if (h.type == RecordHeader::kVideo && h.subType == 0)
-        muxer.InputVideo(payload, h.payloadSize, h.extra, h.timestamp);
-    else if (h.type == RecordHeader::kAudio)
-        muxer.InputAudio(payload, h.payloadSize, h.extra, h.timestamp);
-    return static_cast<int32_t>(std::min<int64_t>(muxer.GetPendingSize(), INT32_MAX));
+    CMP4* muxer = h.channel < kMaxChannels ? m_pMP4[h.channel].get() : nullptr;
+    if (muxer && h.type == RecordHeader::kVideo && h.subType == 0)
+        muxer->InputVideo(payload, h.payloadSize, h.extra, h.timestamp);
+    else if (muxer && h.type == RecordHeader::kAudio)
+        muxer->InputAudio(payload, h.payloadSize, h.extra, h.timestamp);
+    // The reader pauses on what all channels hold together, so memory stays bounded however
+    // many channels a recording has.
+    return static_cast<int32_t>(std::min<int64_t>(PendingBytes(), INT32_MAX));
+}
+
+int64_t CVyrkConverter::PendingBytes() const {
+    int64_t pending = 0;
+    for (const auto& muxer : m_pMP4)
+        if (muxer)
+            pending += muxer->GetPendingSize();
+    return pending;
 }
 
 void CVyrkConverter::OnEnd(int32_t status, int32_t, int32_t) {
     if (status != 0)
         return;
     const int slots = ChannelSlots();
+    // Every channel finishes its file at the same time: flushing and syncing them one after
+    // the other would leave the processors idle.
+    for (int i = 0; i < slots; ++i)
+        if (m_pMP4[static_cast<size_t>(i)])
+            m_pMP4[static_cast<size_t>(i)]->RequestClose();
     for (int i = 0; i < slots; ++i) {
         std::shared_ptr<CMP4>& muxer = m_pMP4[static_cast<size_t>(i)];
         if (!muxer)
@@ -184,10 +197,7 @@ std::shared_ptr<const SOutputStats> CVyrkConverter::GetChannelStats(int channel)
 }
 
 bool CVyrkConverter::IsIdle() {
-    for (const auto& muxer : m_pMP4)
-        if (muxer && muxer->GetPendingSize() != 0)
-            return false;
-    return true;
+    return PendingBytes() == 0;
 }
 
 std::vector<int> CVyrkConverter::GetWrittenChannels() const {

@@ -72,6 +72,8 @@ public:
 private:
     bool CreateChannel(int32_t index);
     int ChannelSlots() const;
+    // Bytes handed to all muxers together and not yet written.
+    int64_t PendingBytes() const;
 
     std::string m_strPrefix;
     CFileLoader* m_pLoader;

@@ -123,6 +123,8 @@ void CMP4::OpenOutput() {
     }
     printf("avio_open RTMP OK...");
     fflush(stdout);
+    m_nWriteBackFd = Platform::OpenForWriteBack(m_strTempPath);
+    m_nWriteBackFrom = 0;
     AVDictionary* options = nullptr;
     // The index moves to the front when the trailer is written, read back through the file name.
     if (m_options.faststart && av_dict_set(&options, "movflags", "+faststart", 0) < 0) {
@@ -240,13 +242,17 @@ void CMP4::FailOutput() {
     m_pStats->Fail(OutputFailure::Create, AVERROR_UNKNOWN); // kept only if nothing said more
 }
 
-void CMP4::Close() {
+void CMP4::RequestClose() {
     m_bAccepting = false;
     {
         std::lock_guard<std::mutex> lock(m_wakeMutex);
         m_bStop = 1;
     }
     m_wake.notify_all();
+}
+
+void CMP4::Close() {
+    RequestClose();
     if (m_pThread) {
         if (m_pThread->joinable())
             m_pThread->join();
@@ -258,6 +264,8 @@ void CMP4::Close() {
 }
 
 void CMP4::CloseFile(bool writeTrailer) {
+    Platform::CloseWriteBack(m_nWriteBackFd);
+    m_nWriteBackFd = -1;
     if (!m_pOutputCtx)
         return;
     if (m_pOutputCtx->pb) {
@@ -379,6 +387,9 @@ bool CMP4::Run() {
         ProcessFrame(frame);
         frame.reset();
     }
+    // The file is finished here, so that muxers asked to close together finish together.
+    FlushOutput();
+    CloseFile(true);
     return true;
 }
 
@@ -664,7 +675,13 @@ void CMP4::Count(const AVPacket* packet, const AVStream* stream) {
     const int64_t endUs =
         av_rescale_q(packet->pts + packet->duration, stream->time_base, kMicroseconds);
     m_pStats->packets.fetch_add(1, std::memory_order_relaxed);
-    m_pStats->bytes.fetch_add(packet->size, std::memory_order_relaxed);
+    const int64_t bytes = m_pStats->bytes.fetch_add(packet->size, std::memory_order_relaxed);
+    // What is written goes on to the disk while the conversion runs, so finishing the file does
+    // not wait for all of it.
+    if (bytes - m_nWriteBackFrom >= kWriteBackBytes) {
+        Platform::StartWriteBack(m_nWriteBackFd);
+        m_nWriteBackFrom = bytes;
+    }
     if (endUs > m_pStats->mediaUs.load(std::memory_order_relaxed))
         m_pStats->mediaUs.store(endUs, std::memory_order_relaxed);
 }

@@ -53,6 +53,9 @@ public:
     // Drains the queue, flushes the video timeline and the audio encoder, writes the trailer and
     // closes the file. Safe to call more than once.
     void Close();
+    // Starts what Close does on the writer thread and returns at once: the muxer takes no more
+    // frames. Close then waits for it.
+    void RequestClose();
     // Bytes handed in and not yet written or dropped; callable from any thread.
     int64_t GetPendingSize() const { return m_pStats->pendingBytes.load(); }
     // True once writing this channel's file failed (it could not be created, a write failed, or
@@ -154,5 +157,8 @@ private:
     bool m_bWork = false; // a frame arrived while the queue was empty; guarded by m_wakeMutex
     bool m_bParameterSetsChanged = false; // writer thread only
     bool m_bParameterSetsUsable = false;
+    int m_nWriteBackFd = -1;      // writer thread only
+    int64_t m_nWriteBackFrom = 0; // bytes counted when write-back was last started
+    static constexpr int64_t kWriteBackBytes = 8 << 20;
     std::shared_ptr<std::thread> m_pThread;
 };

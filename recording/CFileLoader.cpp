@@ -4,6 +4,7 @@
 #include "Platform.h"
 #include "RecordHeader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -130,13 +131,9 @@ void CFileLoader::WaitUntilIdle() {
 }
 
 int32_t CFileLoader::Read(int32_t n, const uint8_t** data) {
-    if (m_nWindowLength == 0)
-        FillEmptyWindow();
-    if (m_nWindowLength == 0)
-        return 0;
     if (static_cast<int64_t>(m_nReadPos) + n > m_nWindowLength)
-        Compact();
-    if (m_nWindowLength == 0)
+        Refill(n);
+    if (!m_window)
         return 0;
     const int32_t available = m_nWindowLength - m_nReadPos;
     const int32_t count = n < available ? n : available;
@@ -145,21 +142,19 @@ int32_t CFileLoader::Read(int32_t n, const uint8_t** data) {
     return count;
 }
 
-void CFileLoader::FillEmptyWindow() {
+void CFileLoader::Refill(int32_t n) {
     if (!m_window)
         m_window.reset(new (std::nothrow) uint8_t[kWindowSize]);
     if (!m_window)
         return; // no memory for the window: nothing can be read
-    m_nWindowLength = static_cast<int32_t>(ReadFile(m_window.get(), kWindowSize));
-}
-
-void CFileLoader::Compact() {
     const int32_t tail = m_nWindowLength - m_nReadPos;
     memmove(m_window.get(), m_window.get() + m_nReadPos, static_cast<size_t>(tail));
     m_nReadPos = 0;
-    const size_t added =
-        ReadFile(m_window.get() + tail, static_cast<size_t>(m_nWindowLength - tail));
-    m_nWindowLength = tail + static_cast<int32_t>(added);
+    m_nWindowLength = tail;
+    const int32_t wanted = std::min(kWindowSize, std::max(n, kReadStep));
+    if (wanted > tail)
+        m_nWindowLength += static_cast<int32_t>(
+            ReadFile(m_window.get() + tail, static_cast<size_t>(wanted - tail)));
 }
 
 size_t CFileLoader::ReadFile(uint8_t* into, size_t n) {

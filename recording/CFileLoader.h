@@ -11,11 +11,14 @@
 #include <string>
 
 // Reads a .Vyrk recording on its own thread through one 64 MiB window, handing each record to
-// the callback as a pointer into the window. Pauses while the consumer reports too much queued
+// the callback as a pointer into the window. The window is refilled a few MiB at a time (more
+// only for a larger record), so only that much of it is ever in memory and the first records
+// go out at once. Pauses while the consumer reports too much queued
 // data and, at the end, waits until the consumer is idle before OnEnd.
 class CFileLoader : public ILoader {
 public:
     static constexpr int32_t kWindowSize = 64 * 1024 * 1024;
+    static constexpr int32_t kReadStep = 4 * 1024 * 1024;
     static constexpr int32_t kBackPressureBytes = 256 * 1024 * 1024;
     static constexpr unsigned kPauseStepMs = 100;
 
@@ -58,8 +61,10 @@ private:
     void ReadRecords();
     void WaitUntilIdle();
     int32_t Read(int32_t n, const uint8_t** data);
-    void FillEmptyWindow();
-    void Compact();
+    // Moves the bytes not read yet to the front of the window and reads behind them until it
+    // holds n bytes or one read step, whichever is more (the whole window at most), or the file
+    // ends.
+    void Refill(int32_t n);
     size_t ReadFile(uint8_t* into, size_t n);
     void ReadHeader();
     void ReadPadded(uint8_t* into, int32_t n);
@@ -72,7 +77,8 @@ private:
     bool m_bThreadStarted;
     std::atomic<bool> m_bStop;
     // The read window: m_nWindowLength valid bytes at the start of a 64 MiB buffer that is
-    // allocated when first needed (not zeroed: it is always filled from the file before use).
+    // allocated when first needed (not zeroed: it is always filled from the file before use, and
+    // pages never filled take no memory).
     std::unique_ptr<uint8_t[]> m_window;
     int32_t m_nWindowLength;
     int32_t m_nReadPos;

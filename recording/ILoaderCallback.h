@@ -7,8 +7,8 @@
 class ILoaderCallback {
 public:
     // One complete record: header points at its 19 header bytes, payload at its payloadSize
-    // bytes. Both are valid only during the call. Returns the bytes still queued for the
-    // record's channel.
+    // bytes. Both are valid only during the call. Returns the bytes the consumer
+    // still holds queued, all channels together.
     virtual int32_t OnData(const uint8_t* header, const uint8_t* payload) = 0;
     // Called once per run after the last record. Status 0: finish and close every output
     // before returning.

@@ -202,6 +202,13 @@ TEST(CFileLoader, DeliversRecordsStraddlingTheWindowEdge) {
     const std::string path =
         WriteFile(dir, "s.Vyrk", {first, 5000, kWindow - 6000, 300000, 12}, expected);
     EXPECT_EQ(ReadAll(path), expected);
+
+    // The same at the edges of the smaller reads that fill the window, and a record larger
+    // than one read.
+    const size_t step = static_cast<size_t>(CFileLoader::kReadStep);
+    const std::string steps = WriteFile(
+        dir, "t.Vyrk", {step - firstRecord - 10, 5000, 2 * step + 7, step - 40, 12}, expected);
+    EXPECT_EQ(ReadAll(steps), expected);
 }
 
 TEST(CFileLoader, PayloadOfExactlyTheWindowIsDeliveredOneMoreEndsTheStream) {

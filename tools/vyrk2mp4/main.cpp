@@ -91,15 +91,17 @@ void DescribeChannels(const CVyrkConverter& converter, SRecordingOutcome& outcom
 
 void RunToEnd(CVyrkConverter& converter, CProgressLine& progress) {
     bool stopping = false;
-    while (!converter.IsFinished()) {
+    // The end is noticed within 10 ms; progress is taken every 100 ms.
+    for (int tick = 0; !converter.IsFinished(); ++tick) {
         if (g_stopSignal.load() != 0 && !stopping) {
             stopping = true;
             progress.Note("stopping: finishing the files already begun (again to quit at once)");
             LogInfo("stopped by signal %d", g_stopSignal.load());
             converter.Stop(); // returns once every begun file is finished
         }
-        progress.Update(converter.GetProgress());
-        Platform::SleepMs(100);
+        if (tick % 10 == 0)
+            progress.Update(converter.GetProgress());
+        Platform::SleepMs(10);
     }
 }
 
