@@ -3,6 +3,7 @@
 # no converter can go under: the video is only copied) and cp, on the same 7-channel 1280x720
 # recording. Each run measures all four in turn (the order rotates), and the figures are the
 # medians over the runs; ratios are taken within each run, then their median is printed.
+# vyrk2mp4's time includes syncing its files to disk; ffmpeg and cp leave theirs to the system.
 #   default  60 s at 7 Mbit/s per channel (about 470 MB)
 #   --long   30 min at 2 Mbit/s per channel (about 4.3 GB) and 60 s with the same settings, and
 #            the cost per channel-minute of both: it stays flat when cost is linear in length.
@@ -16,7 +17,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --long) long=1 ;;
     --runs) runs=${2:?--runs needs a number}; shift ;;
-    *) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+    *) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
   esac
   shift
 done
@@ -47,6 +48,7 @@ measure() {
   local file=$1 side=$2 rec=$3
   /usr/bin/time -f "%e %U %S %M" -o "$work/time.out" bash -c 'run_$0 "$1"' "$side" "$rec" > /dev/null
   awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$work/time.out" >> "$file"
+  sync # what one command left to write is not written during the next
 }
 
 channel_list() { seq 0 $((channels - 1)); }
@@ -88,7 +90,7 @@ compare() {
   done
   echo >&2
   paste -d' ' "$work/$name.vyrk" "$work/$name.pipeline" "$work/$name.floor" "$work/$name.cp" |
-    awk -v cores="$cores" -v ch="$channels" -v secs="$seconds" -v bytes="$(stat -c %s "$rec")" \
+    awk -v cores="$cores" -v ch="$channels" -v secs="$seconds" -v bytes="$(stat -L -c %s "$rec")" \
       -v name="$name" -v out="$work/$name.per-minute" '
     function median(a, n,   i, j, t) {
       for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }

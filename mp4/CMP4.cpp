@@ -521,7 +521,7 @@ bool CMP4::StartsSequence(int pictureNalType) const {
 void CMP4::WriteReadyPictures() {
     CVideoTimeline::STimes times;
     while (m_pOutputCtx && m_pTimeline->Next(times)) {
-        const SPicture picture = std::move(m_pictures.front());
+        SPicture picture = std::move(m_pictures.front());
         m_pictures.pop_front();
         WriteVideoPacket(picture, times);
     }
@@ -544,12 +544,36 @@ int64_t CMP4::FrameDurationTicks() const {
     return std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), m_pVideoStream->time_base));
 }
 
-void CMP4::WriteVideoPacket(const SPicture& picture, const CVideoTimeline::STimes& times) {
+namespace {
+
+void FreeBytes(void* bytes, uint8_t*) {
+    delete static_cast<std::vector<uint8_t>*>(bytes);
+}
+
+} // namespace
+
+bool CMP4::WrapPicture(SPicture& picture, AVPacket* packet) {
+    // The packet takes over the picture's bytes, zeroed padding included, instead of a copy.
+    auto* bytes = new (std::nothrow) std::vector<uint8_t>(std::move(picture.bytes));
+    if (!bytes)
+        return false;
+    static_assert(CAccessUnitAssembler::kPadding >= AV_INPUT_BUFFER_PADDING_SIZE,
+                  "a packet needs the parser's padding");
+    packet->buf = av_buffer_create(bytes->data(), bytes->size(), FreeBytes, bytes, 0);
+    if (!packet->buf) {
+        delete bytes;
+        return false;
+    }
+    packet->data = bytes->data();
+    packet->size = static_cast<int>(picture.size);
+    return true;
+}
+
+void CMP4::WriteVideoPacket(SPicture& picture, const CVideoTimeline::STimes& times) {
     AVPacket* packet = m_pPacket.get();
     av_packet_unref(packet);
-    if (av_new_packet(packet, static_cast<int>(picture.size)) < 0)
+    if (!WrapPicture(picture, packet))
         return;
-    memcpy(packet->data, picture.bytes.data(), picture.size);
     packet->stream_index = m_pVideoStream->index;
     packet->pts = times.pts;
     packet->dts = times.dts;

@@ -94,7 +94,8 @@ private:
     void HandleAccessUnit(CAccessUnitAssembler::SAccessUnit& unit);
     bool StartsSequence(int pictureNalType) const;
     void WriteReadyPictures();
-    void WriteVideoPacket(const SPicture& picture, const CVideoTimeline::STimes& times);
+    void WriteVideoPacket(SPicture& picture, const CVideoTimeline::STimes& times);
+    static bool WrapPicture(SPicture& picture, AVPacket* packet);
     int64_t VideoTicks(uint64_t timestampUs) const;
     int64_t FrameDurationTicks() const;
 
