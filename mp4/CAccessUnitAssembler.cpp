@@ -24,8 +24,8 @@ bool CAccessUnitAssembler::EndsSequence(int nalType) const {
     return m_bHevc ? nalType == 36 || nalType == 37 : nalType == 10 || nalType == 11;
 }
 
-bool CAccessUnitAssembler::Add(const SFFData& frame, SAccessUnit& completed) {
-    const std::vector<uint8_t>& unit = frame.data;
+bool CAccessUnitAssembler::Add(SFFData&& frame, SAccessUnit& completed) {
+    std::vector<uint8_t>& unit = frame.data;
     const uint64_t timestampUs = frame.nTimestamp;
     const int nalType = frame.nNalType;
     bool finished = false;
@@ -43,8 +43,11 @@ bool CAccessUnitAssembler::Add(const SFFData& frame, SAccessUnit& completed) {
     }
     if (EndsSequence(nalType))
         m_current.endsSequence = true;
-    m_current.bytes.insert(m_current.bytes.end(), unit.begin(), unit.end());
     m_current.size += unit.size();
+    if (m_current.bytes.empty())
+        m_current.bytes = std::move(unit); // most pictures are one unit: no copy
+    else
+        m_current.bytes.insert(m_current.bytes.end(), unit.begin(), unit.end());
     return finished;
 }
 

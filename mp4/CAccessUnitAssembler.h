@@ -29,9 +29,10 @@ public:
 
     explicit CAccessUnitAssembler(bool isHevc) : m_bHevc(isHevc) {}
 
-    // Adds one video unit (start code included, NAL type and record time as queued). When it
-    // begins a new access unit, the finished one is moved into completed and true is returned.
-    bool Add(const SFFData& unit, SAccessUnit& completed);
+    // Adds one video unit (start code included, NAL type and record time as queued), taking
+    // its bytes. When it begins a new access unit, the finished one is moved into completed and
+    // true is returned.
+    bool Add(SFFData&& unit, SAccessUnit& completed);
     // Hands out the access unit being gathered, if any.
     bool Flush(SAccessUnit& completed);
 

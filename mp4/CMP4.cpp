@@ -328,7 +328,9 @@ void CMP4::InputVideo(const uint8_t* data, int32_t size, int32_t extra, uint64_t
         return;
     ForEachNalUnit(data, size, [&](const uint8_t* unit, int32_t length) {
         auto frame = std::make_shared<SFFData>();
-        frame->data.reserve(sizeof(kStartCode) + static_cast<size_t>(length));
+        // Room for the padding the parser needs, which the access unit adds.
+        frame->data.reserve(sizeof(kStartCode) + static_cast<size_t>(length) +
+                            CAccessUnitAssembler::kPadding);
         frame->data.assign(kStartCode, kStartCode + sizeof(kStartCode));
         frame->data.insert(frame->data.end(), unit, unit + length);
         frame->nNalType = m_bHevc ? static_cast<uint8_t>((unit[0] >> 1) & 0x3F)
@@ -403,11 +405,12 @@ void CMP4::WaitForWork() {
 }
 
 void CMP4::ProcessFrame(const FramePtr& frame) {
+    const int64_t size = static_cast<int64_t>(frame->data.size()); // video bytes are taken
     if (frame->bIsVideo)
         WriteVideoFrame(frame);
     else
         WriteAudioFrame(frame);
-    m_pStats->pendingBytes -= static_cast<int64_t>(frame->data.size());
+    m_pStats->pendingBytes -= size;
 }
 
 void CMP4::CollectParameterSet(const SFFData& frame) {
@@ -485,7 +488,7 @@ void CMP4::WriteVideoFrame(const FramePtr& frame) {
     if (!m_pVideoStream || !m_pOutputCtx)
         return;
     CAccessUnitAssembler::SAccessUnit unit;
-    if (m_assembler.Add(*frame, unit))
+    if (m_assembler.Add(std::move(*frame), unit))
         HandleAccessUnit(unit);
 }
 
