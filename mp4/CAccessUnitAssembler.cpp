@@ -1,5 +1,7 @@
 #include "CAccessUnitAssembler.h"
 
+#include <algorithm>
+
 namespace {
 
 const size_t kStartCodeSize = 4;
@@ -40,6 +42,8 @@ bool CAccessUnitAssembler::Add(SFFData&& frame, SAccessUnit& completed) {
     if (IsPicture(nalType) && m_current.pictureNalType < 0) {
         m_current.pictureNalType = nalType;
         m_current.timestampUs = timestampUs;
+        if (m_bHevc)
+            m_current.headerSize = m_current.size + std::min(unit.size(), kSliceHeaderBytes);
     }
     if (EndsSequence(nalType))
         m_current.endsSequence = true;
@@ -59,6 +63,8 @@ bool CAccessUnitAssembler::Flush(SAccessUnit& completed) {
 }
 
 void CAccessUnitAssembler::Finish(SAccessUnit& completed) {
+    if (m_current.headerSize == 0)
+        m_current.headerSize = m_current.size;
     m_current.bytes.resize(m_current.size + kPadding, 0);
     completed = std::move(m_current);
     m_current = SAccessUnit();

@@ -18,12 +18,18 @@ public:
         std::vector<uint8_t> bytes; // Annex B units; followed by zeroed padding for the parser
         size_t size = 0;            // bytes of units, without the padding
         uint64_t timestampUs = 0;
-        int pictureNalType = -1;   // NAL type of the first slice; -1 when there is no picture
+        int pictureNalType = -1; // NAL type of the first slice; -1 when there is no picture
+        // The bytes a parser needs for the picture's order count and key flag: every unit up to
+        // the first slice and the start of that slice (H.265); all of them for H.264.
+        size_t headerSize = 0;
         bool endsSequence = false; // holds an end-of-sequence or end-of-stream unit
     };
 
     static constexpr size_t kPadding =
         64; // the parser's input padding (AV_INPUT_BUFFER_PADDING_SIZE)
+    // How much of an H.265 slice is kept for the parser: its header up to the order count
+    // takes a few bytes.
+    static constexpr size_t kSliceHeaderBytes = 64;
     // Units gathered in front of a picture beyond this are dropped: no picture follows them.
     static constexpr size_t kMaxUnitsWithoutPicture = 16u << 20;
 

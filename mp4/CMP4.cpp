@@ -497,8 +497,9 @@ void CMP4::HandleAccessUnit(CAccessUnitAssembler::SAccessUnit& unit) {
         return; // units after the last picture show nothing
     uint8_t* out = nullptr;
     int outSize = 0;
+    // The parser reads only the header part; the picture's own bytes stay as they are.
     av_parser_parse2(m_pParser.get(), m_pParserCtx.get(), &out, &outSize, unit.bytes.data(),
-                     static_cast<int>(unit.size), AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+                     static_cast<int>(unit.headerSize), AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
     const bool key = outSize > 0 && m_pParser->key_frame == 1;
     const int64_t orderCount = m_pParser->output_picture_number;
     if (!m_bHasBase)

@@ -38,6 +38,7 @@ TEST(CAccessUnitAssembler, GroupsUnitsIntoPicturesTimedByTheirFirstSlice) {
     EXPECT_EQ(unit.bytes.size(), unit.size + CAccessUnitAssembler::kPadding);
     EXPECT_EQ(unit.timestampUs, 5000u);
     EXPECT_EQ(unit.pictureNalType, 19);
+    EXPECT_EQ(unit.headerSize, 5u * 7u); // the parser reads up to the first slice's header
     EXPECT_FALSE(unit.endsSequence);
     EXPECT_EQ(Bytes(unit.bytes.begin() + 28, unit.bytes.begin() + 35), Unit(19));
 
