@@ -16,11 +16,12 @@ runs=5
 while [ $# -gt 0 ]; do
   case "$1" in
     --long) long=1 ;;
-    --runs) runs=${2:?--runs needs a number}; shift ;;
+    --runs) runs=${2:-}; shift ;;
     *) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
   esac
   shift
 done
+[[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "compare.sh: --runs needs a positive number" >&2; exit 2; }
 
 scripts/deps.sh
 scripts/build.sh build >/dev/null
@@ -53,11 +54,10 @@ measure() {
 
 channel_list() { seq 0 $((channels - 1)); }
 
-run_vyrk() { rm -rf "$work/out-vyrk"; build/bin/vyrk2mp4 -q -o "$work/out-vyrk" "$1"; }
+run_vyrk() { build/bin/vyrk2mp4 -q -o "$work/out-vyrk" "$1"; }
 
 run_pipeline() { # two (as many as cores) ffmpeg at a time, one per channel
   local base=${1%.Vyrk}
-  rm -rf "$work/out-ffmpeg"; mkdir -p "$work/out-ffmpeg"
   channel_list | xargs -P "$cores" -I{} ffmpeg -nostdin -y -v error -framerate "$fps" \
     -i "$base.ch{}.hevc" -f s16le -ar 44100 -ac 1 -i "$base.ch{}.pcm" -map 0:v -map 1:a \
     -c:v copy -c:a aac -b:a 32k "$work/out-ffmpeg/{}.mp4"
@@ -74,16 +74,17 @@ run_cp() { cp "$1" "$work/copy.Vyrk"; rm -f "$work/copy.Vyrk"; }
 export work cores channels fps
 export -f channel_list run_vyrk run_pipeline run_floor run_cp
 
-# compare NAME: prints the medians and ratios for NAME.Vyrk and leaves its seconds per
+# compare NAME SECONDS: prints the medians and ratios for NAME.Vyrk and leaves its seconds per
 # channel-minute in $work/NAME.per-minute.
 compare() {
   local name=$1 rec="$work/$1.Vyrk" seconds=$2
-  local sides=(vyrk pipeline floor cp)
+  local sides=(vyrk pipeline floor cp) run k side
   for side in "${sides[@]}"; do : > "$work/$name.$side"; done
   cat "$rec" "$work/$name".ch*.* > /dev/null # from the page cache, as every run after the first
   for ((run = 0; run < runs; run++)); do
     for ((k = 0; k < ${#sides[@]}; k++)); do
       side=${sides[$(((run + k) % ${#sides[@]}))]}
+      rm -rf "$work/out-vyrk" "$work/out-ffmpeg"; mkdir -p "$work/out-ffmpeg" # not timed
       measure "$work/$name.$side" "$side" "$rec"
     done
     printf '.' >&2
@@ -92,26 +93,28 @@ compare() {
   paste -d' ' "$work/$name.vyrk" "$work/$name.pipeline" "$work/$name.floor" "$work/$name.cp" |
     awk -v cores="$cores" -v ch="$channels" -v secs="$seconds" -v bytes="$(stat -L -c %s "$rec")" \
       -v name="$name" -v out="$work/$name.per-minute" '
+    function at_least(x) { return x > 0.01 ? x : 0.01 }
     function median(a, n,   i, j, t) {
       for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
       return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
     }
     {
       vw[NR] = $1; vc[NR] = $2; vm[NR] = $3; pw[NR] = $4; pc[NR] = $5; pm[NR] = $6
-      fc[NR] = $8; fm[NR] = $9; cw[NR] = $10
-      r1[NR] = $1 / $4; r2[NR] = $1 / ($8 / cores); r3[NR] = $2 / $8; r4[NR] = $1 / $10
-      r5[NR] = $2 / $5
+      fw[NR] = $7; fc[NR] = $8; fm[NR] = $9; cw[NR] = $10
+      r1[NR] = $1 / at_least($4); r2[NR] = $1 / at_least($8 / cores); r3[NR] = $2 / at_least($8)
+      r4[NR] = $1 / at_least($10); r5[NR] = $2 / at_least($5)
     }
     END {
       n = NR
       v_w = median(vw, n); v_c = median(vc, n); v_m = median(vm, n) / 1024
       p_w = median(pw, n); p_c = median(pc, n); p_m = median(pm, n) / 1024
-      f_c = median(fc, n); f_m = median(fm, n) / 1024; c_w = median(cw, n)
+      f_w = median(fw, n); f_c = median(fc, n); f_m = median(fm, n) / 1024; c_w = median(cw, n)
       printf "\n%s: %.0f MB, %d channels x %d s, %d runs, %d cores\n", name, bytes / 1e6, ch, secs, n, cores
       printf "  %-34s %8s %8s %12s\n", "", "wall s", "CPU s", "peak RSS MB"
       printf "  %-34s %8.2f %8.2f %12.0f\n", "vyrk2mp4", v_w, v_c, v_m * 1.048576
       printf "  %-34s %8.2f %8.2f %12.0f  (one ffmpeg; %d run at once)\n", "ffmpeg pipeline (split not counted)", p_w, p_c, p_m * 1.048576, cores
-      printf "  %-34s %8.2f %8.2f %12.0f  (one ffmpeg)\n", "AAC encoding alone: the floor", f_c / cores, f_c, f_m * 1.048576
+      printf "  %-34s %8.2f %8.2f %12.0f  (one ffmpeg)\n", "AAC encoding alone: the floor", f_w, f_c, f_m * 1.048576
+      printf "  %-34s %8.2f\n", "the floor'\''s CPU s per core", f_c / cores
       printf "  %-34s %8.2f\n", "cp of the recording", c_w
       printf "  ratios (median of the runs'\'' ratios)\n"
       printf "  %-44s %6.2fx  (target <= 1.10)\n", "vyrk2mp4 wall / floor CPU per core", median(r2, n)

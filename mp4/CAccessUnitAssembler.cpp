@@ -65,6 +65,7 @@ bool CAccessUnitAssembler::Flush(SAccessUnit& completed) {
 void CAccessUnitAssembler::Finish(SAccessUnit& completed) {
     if (m_current.headerSize == 0)
         m_current.headerSize = m_current.size;
+    m_current.bytes.reserve(m_current.size + kPadding); // exact: the packet keeps this vector
     m_current.bytes.resize(m_current.size + kPadding, 0);
     completed = std::move(m_current);
     m_current = SAccessUnit();

@@ -123,7 +123,9 @@ void CMP4::OpenOutput() {
     }
     printf("avio_open RTMP OK...");
     fflush(stdout);
-    m_nWriteBackFd = Platform::OpenForWriteBack(m_strTempPath);
+    // With the index moved to the front the trailer rewrites the whole file: writing it to the
+    // disk before then would write it twice.
+    m_nWriteBackFd = m_options.faststart ? -1 : Platform::OpenForWriteBack(m_strTempPath);
     m_nWriteBackFrom = 0;
     AVDictionary* options = nullptr;
     // The index moves to the front when the trailer is written, read back through the file name.
@@ -219,8 +221,8 @@ bool CMP4::OpenParser(AVCodecID codecId) {
     m_pParserCtx.reset(avcodec_alloc_context3(nullptr));
     if (!m_pParser || !m_pParserCtx)
         return false;
-    // Whole access units go in: the parser reads only their slice headers, for the key flag and
-    // the picture order count.
+    // Each input is one access unit (for H.265 cut after its first slice header): the parser
+    // reads the slice header for the key flag and the picture order count, and no boundaries.
     m_pParser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
     // The parameter sets taken for the file header never reach the parser as units; it gets them
     // as extradata so it can read the first pictures' slice headers.

@@ -62,6 +62,8 @@ int32_t FindUnitEnd(const uint8_t* buf, int32_t len, int32_t start) {
 int32_t FindNalUnit(const uint8_t* buf, int32_t len, int32_t* start, int32_t* end) {
     *start = 0;
     *end = 0;
+    if (len < 3)
+        return 0;
     const int32_t found = FindStartCode(buf, len);
     if (found == 0)
         return 0;
