@@ -106,9 +106,9 @@ void CVyrkConverter::OnEnd(int32_t status, int32_t, int32_t) {
     const int slots = ChannelSlots();
     // Every channel finishes its file at the same time: flushing and syncing them one after
     // the other would leave the processors idle.
-    for (int i = 0; i < slots; ++i)
-        if (m_pMP4[static_cast<size_t>(i)])
-            m_pMP4[static_cast<size_t>(i)]->RequestClose();
+    for (const auto& muxer : m_pMP4)
+        if (muxer)
+            muxer->RequestClose();
     for (int i = 0; i < slots; ++i) {
         std::shared_ptr<CMP4>& muxer = m_pMP4[static_cast<size_t>(i)];
         if (!muxer)
