@@ -14,9 +14,17 @@ export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 root=$(pwd)
 
+# ctest prints nothing of a test it reports as skipped, nor of cases a suite skipped inside a
+# passing test: list them with their reasons after each run.
+report_skips() {
+  grep -h -E '^SKIPPED: |^SKIP +: |^\[  SKIPPED \] [^ ]+ \(' "$1/Testing/Temporary/LastTest.log" \
+    2>/dev/null | sed 's/^/  /' || true
+}
+
 status=0
 scripts/build.sh build >/dev/null
 (cd build && ctest --output-on-failure -j"$jobs") || status=1
+report_skips build
 
 if [ $all -eq 1 ]; then
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
@@ -25,11 +33,13 @@ if [ $all -eq 1 ]; then
      LSAN_OPTIONS=suppressions=$root/tests/sanitizers/lsan.supp \
      UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
      ctest --output-on-failure -j"$jobs") || status=1
+  report_skips build-asan
 
   echo "== ThreadSanitizer"
   CC=clang CXX=clang++ scripts/build.sh build-tsan -DVYRK_SANITIZE=thread -DVYRK_BUILD_APP=OFF >/dev/null
   (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
      ctest --output-on-failure -j"$jobs" -L threads) || status=1
+  report_skips build-tsan
 
   echo "== Fuzzing"
   CC=clang CXX=clang++ scripts/build.sh build-fuzz -DVYRK_SANITIZE=address,undefined -DVYRK_FUZZ=ON >/dev/null
