@@ -265,7 +265,8 @@ void ExportRunnerTest::failuresAreExplainedAndTheBatchNeverWaits() {
     OpenMenu(w, 2);
     QVERIFY(WaitUntil([&] { return m_driver.m_messageBoxes.size() == 2; }));
     QVERIFY(m_driver.m_messageDetails.last().contains(QString::fromUtf8("不是可识别的录像文件")));
-    QVERIFY(!RunOurProgram("vyrk2mp4", {"-q", "-o", dir.filePath("cli"), empty.fileName()}));
+    QVERIFY(!RunOurProgram("vyrk2mp4", {"-q", "--log", dir.filePath("cli.log"), "-o",
+                                        dir.filePath("cli"), empty.fileName()}));
 }
 
 void ExportRunnerTest::anOutputThatCannotBeWrittenNamesTheChannel() {

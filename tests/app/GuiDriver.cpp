@@ -3,9 +3,11 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QElapsedTimer>
+#include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QProcess>
 #include <QtCore/QSettings>
+#include <QtCore/QTemporaryDir>
 #include <QtTest/QTest>
 #include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QApplication>
@@ -109,6 +111,21 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
     }
     return true;
 }
+
+namespace {
+
+// The window's settings and the logs of the programs a test starts go to a folder of this
+// process, never into the user's home: tests clear the settings they start from, and several
+// test processes run at once.
+void KeepSettingsOutOfTheHome() {
+    static QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath("config")));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(home.filePath("state")));
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(KeepSettingsOutOfTheHome)
 
 void ClearSettings() {
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Tarnvel", "vyrk-converter");
