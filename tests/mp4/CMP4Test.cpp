@@ -320,7 +320,7 @@ TEST(CMP4, CloseTwiceAndInputAfterCloseAreHarmless) {
 
 TEST(CMP4, AudioSpecificConfigForAacLcMono44100) {
     uint8_t asc[2] = {};
-    CMP4::MakeAudioSpecificConfig(4, 1, asc);
+    CAudioTrack::MakeAudioSpecificConfig(4, 1, asc);
     EXPECT_EQ(asc[0], 0x12);
     EXPECT_EQ(asc[1], 0x08);
     TempDir dir;

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "CAccessUnitAssembler.h"
+#include "CParameterSets.h"
+#include "CVideoTimeline.h"
+#include "FFmpegPtr.h"
+#include "RecordingHeader.h"
+#include "SFFData.h"
+#include "SOutputOptions.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+class COutputFile;
+class CRecordingClock;
+
+// The video of one file: the H.265 (or H.264) NAL units copied as they are. Before the file is
+// open it gathers the parameter sets; then it groups the units into access units, reads each
+// picture's key flag and order count with FFmpeg's parser, times the pictures with
+// CVideoTimeline from the record clock's zero, and hands them to the file as packets.
+class CVideoTrack {
+public:
+    CVideoTrack(COutputFile& file, const CRecordingClock& clock) : m_file(file), m_clock(clock) {}
+    CVideoTrack(const CVideoTrack&) = delete;
+    CVideoTrack& operator=(const CVideoTrack&) = delete;
+
+    // Before anything else; false when the packet cannot be allocated.
+    bool Configure(bool isHevc, const RecordingHeader& header, const SOutputOptions& options);
+    // While the file is not open: keeps parameter sets, true once the file can be opened.
+    bool TakeParameterSet(const SFFData& unit) {
+        m_sets.Collect(unit);
+        return m_sets.IsReadyToOpen(unit);
+    }
+    // Adds the video stream to the file and sets up the parser; false when either fails.
+    bool AddStream();
+    bool OpenParser();
+    bool HasStream() const;
+
+    // Groups the units into access units; true with one completed.
+    bool Assemble(SFFData&& unit, CAccessUnitAssembler::SAccessUnit& completed) {
+        return m_assembler.Add(std::move(unit), completed);
+    }
+    bool FlushAssembler(CAccessUnitAssembler::SAccessUnit& completed) {
+        return m_assembler.Flush(completed);
+    }
+    // Times a picture (the clock's zero must be set) and writes what the timeline released.
+    void Write(CAccessUnitAssembler::SAccessUnit& unit);
+    // Writes the pictures the timeline still holds.
+    void Flush();
+    void Release();
+
+private:
+    struct SPicture {
+        std::vector<uint8_t> bytes;
+        size_t size;
+        bool key;
+    };
+
+    bool StartsSequence(int pictureNalType) const;
+    void WriteReadyPictures();
+    void WritePacket(SPicture& picture, const CVideoTimeline::STimes& times);
+    static bool WrapPicture(SPicture& picture, AVPacket* packet);
+    int64_t Ticks(uint64_t timestampUs) const;
+    int64_t FrameDurationTicks() const;
+
+    COutputFile& m_file;
+    const CRecordingClock& m_clock;
+    bool m_bHevc = true;
+    RecordingHeader m_header{};
+    SOutputOptions m_options;
+    CParameterSets m_sets;
+    CAccessUnitAssembler m_assembler{true};
+    AVStream* m_pStream = nullptr; // owned by the file's context
+    ParserPtr m_pParser;
+    CodecContextPtr m_pParserCtx; // never opened; the parser only needs one to work with
+    PacketPtr m_pPacket;
+    std::unique_ptr<CVideoTimeline> m_pTimeline;
+    std::deque<SPicture> m_pictures; // access units waiting for their times, in decode order
+    bool m_bAfterEndOfSequence = false;
+};

@@ -1,0 +1,14 @@
+#pragma once
+
+// NAL unit types the muxer looks at.
+enum HevcNal {
+    kHevcVps = 32,
+    kHevcSps = 33,
+    kHevcPps = 34,
+    kHevcPrefixSei = 39,
+    kHevcLastVcl = 31,
+    kHevcFirstBla = 16,
+    kHevcLastIdr = 20,
+    kHevcCra = 21
+};
+enum H264Nal { kH264Idr = 5, kH264Sps = 7, kH264Pps = 8 };
