@@ -80,8 +80,8 @@ private:
     SOutputOptions m_options;
     bool m_bHevc = true; // reader thread: how NAL types are read
 
-    // Writer thread only, once it runs.
-    std::shared_ptr<SOutputStats> m_pStats;
+    std::shared_ptr<SOutputStats> m_pStats; // stored by the writer thread, read by any
+    // The file, its clock and its tracks: the writer thread's while it runs.
     CRecordingClock m_clock;
     COutputFile m_file;
     CVideoTrack m_video;

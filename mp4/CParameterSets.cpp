@@ -1,7 +1,7 @@
 #include "CParameterSets.h"
 
 #include "FFmpegPtr.h"
-#include "HevcNalTypes.h"
+#include "NalUnitTypes.h"
 
 #include <cstring>
 

@@ -2,8 +2,8 @@
 
 #include "COutputFile.h"
 #include "CRecordingClock.h"
-#include "HevcNalTypes.h"
 #include "Log.h"
+#include "NalUnitTypes.h"
 
 extern "C" {
 #include <libavutil/mathematics.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-// NAL unit types the muxer looks at.
+// H.265 and H.264 NAL unit types the muxer looks at.
 enum HevcNal {
     kHevcVps = 32,
     kHevcSps = 33,
