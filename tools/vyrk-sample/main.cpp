@@ -5,6 +5,7 @@
 #include "CRecordingWriter.h"
 #include "CVideoEncoder.h"
 #include "FindNalUnit.h"
+#include "SSampleOptions.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -27,36 +28,6 @@ namespace {
 
 using Units = std::vector<std::vector<uint8_t>>;
 
-struct Options {
-    std::string output;
-    std::string magic = "v81";
-    int channels = 7;
-    int headerChannels = -1; // -1: same as channels
-    CVideoEncoder::Settings video;
-    double seconds = 2.0;
-    int uniquePictures = 0; // 0: encode every picture; otherwise encode this many and repeat
-    int audioSamples = 1024;
-    bool audio = true;
-    std::map<int, std::string> hevcInputs;
-    bool otherTypes = false;
-    bool subType1 = false;
-    bool foreignChannels = false;
-    bool emptyPayloads = false;
-    long truncateBytes = 0;
-    bool dumpStreams = false;
-    bool quiet = false;
-    bool captureStamps = false; // stamp video with each picture's own time, not in decode order
-    bool paramsRecord = false;
-    bool mixedStartCodes = false;
-    std::vector<double> flashSeconds;
-    int64_t audioOffsetUs = 0;
-    std::vector<std::pair<int64_t, int64_t>> audioGapsUs; // [from, to)
-    int64_t audioJitterUs = 0;
-    uint64_t clockBaseUs = 0;
-    bool listRecords = false;
-    std::vector<int64_t> burstFirstSamples; // audio sample index of each flash's burst
-};
-
 // One channel's video: per access unit in decode order the payloads of its records (two when the
 // parameter sets go into a record of their own), and the picture index of every access unit
 // (empty when unknown).
@@ -78,237 +49,6 @@ struct Item {
     int64_t audioBlock;
     int sourceChannel;
 };
-
-void Usage() {
-    fprintf(
-        stderr,
-        "usage: vyrk-sample -o FILE.Vyrk [options]\n"
-        "  --magic v81|v80|other   format tag (default v81)\n"
-        "  --channels N            channels written (default 7)\n"
-        "  --header-channels N     channelCount stored in the header (default: channels)\n"
-        "  --width W --height H    picture size (default 320x240)\n"
-        "  --fps F                 frame rate (default 25)\n"
-        "  --seconds S             duration (default 2)\n"
-        "  --gop N                 key-frame interval in pictures (default: fps)\n"
-        "  --bitrate KBPS          target video bit rate (default: constant quality)\n"
-        "  --noise A               per-pixel noise amplitude so a bit rate is really reached\n"
-        "  --preset P              x265 preset (default ultrafast)\n"
-        "  --threads N             encoder threads (default 1)\n"
-        "  --unique N              encode N pictures per channel and repeat them\n"
-        "  --hevc CH=FILE          take channel CH's video from an Annex B file\n"
-        "  --bframes N             B-pictures between reference pictures (default 0)\n"
-        "  --stamps decode|capture stamp the k-th access unit in decode order with the time of\n"
-        "                          picture k (default), or each with its own picture's time\n"
-        "  --params-record         write the parameter sets and SEI in front of the first slice\n"
-        "                          as a record of their own, stamped like the rest\n"
-        "  --mixed-start-codes     alternate 4- and 3-byte start codes in each video record\n"
-        "  --flash-at S[,S2...]    dark pictures but a white one at S seconds, and silence but\n"
-        "                          a 100 ms 1 kHz burst at S (multiples of the frame duration;\n"
-        "                          --unique is then ignored)\n"
-        "  --audio-samples N       samples per audio record (default 1024)\n"
-        "  --no-audio              write no audio records\n"
-        "  --audio-offset MS       audio starts MS ms after the first picture (negative: before)\n"
-        "  --audio-gap FROM-TO     leave out the audio records stamped from FROM to before TO\n"
-        "                          seconds (may be given more than once)\n"
-        "  --audio-jitter US       move each audio stamp by a repeatable random -US..+US us\n"
-        "  --inject-other-types    add records of types 1, 3 and 255\n"
-        "  --inject-subtype1       add video records with subType 1\n"
-        "  --inject-foreign        add records for channels without an output\n"
-        "  --inject-empty          add records with an empty payload\n"
-        "  --truncate N            cut N bytes off the end of the file\n"
-        "  --clock-base US         add US to every stamp (e.g. microseconds since 1970)\n"
-        "  --dump-streams          also write NAME.chN.hevc and NAME.chN.pcm\n"
-        "  --list-records          print channel, type, stamp (us) and size of every record\n"
-        "  --quiet                 print no summary\n");
-}
-
-using NextValue = std::function<const char*(const char*)>;
-
-// Seconds, comma separated: "1.0,2.5".
-bool ParseSecondsList(const std::string& text, std::vector<double>& out) {
-    size_t begin = 0;
-    while (begin <= text.size()) {
-        const size_t comma = std::min(text.find(',', begin), text.size());
-        const std::string item = text.substr(begin, comma - begin);
-        char* end = nullptr;
-        const double value = strtod(item.c_str(), &end);
-        if (item.empty() || *end != '\0' || value < 0)
-            return false;
-        out.push_back(value);
-        begin = comma + 1;
-    }
-    return true;
-}
-
-// "FROM-TO" in seconds.
-bool ParseGap(const std::string& text, std::vector<std::pair<int64_t, int64_t>>& out) {
-    const size_t dash = text.find('-', 1);
-    if (dash == std::string::npos)
-        return false;
-    const double from = atof(text.substr(0, dash).c_str());
-    const double to = atof(text.substr(dash + 1).c_str());
-    out.emplace_back(std::llround(from * 1e6), std::llround(to * 1e6));
-    return true;
-}
-
-// Options of the picture and its encoding. Returns false for an option it does not know.
-bool ParseVideoOption(const std::string& a, const NextValue& next, Options& o) {
-    if (a == "--width")
-        o.video.width = atoi(next("--width"));
-    else if (a == "--height")
-        o.video.height = atoi(next("--height"));
-    else if (a == "--fps")
-        o.video.fps = atoi(next("--fps"));
-    else if (a == "--gop")
-        o.video.keyInterval = atoi(next("--gop"));
-    else if (a == "--bitrate")
-        o.video.bitRate = static_cast<int64_t>(atof(next("--bitrate")) * 1000);
-    else if (a == "--noise")
-        o.video.noise = atoi(next("--noise"));
-    else if (a == "--preset")
-        o.video.preset = next("--preset");
-    else if (a == "--threads")
-        o.video.threads = atoi(next("--threads"));
-    else if (a == "--bframes")
-        o.video.bFrames = atoi(next("--bframes"));
-    else
-        return false;
-    return true;
-}
-
-// Options of how the video is cut into records and stamped.
-bool ParseVideoRecordOption(const std::string& a, const NextValue& next, Options& o) {
-    if (a == "--unique")
-        o.uniquePictures = atoi(next("--unique"));
-    else if (a == "--hevc") {
-        const std::string v = next("--hevc");
-        const size_t eq = v.find('=');
-        if (eq == std::string::npos)
-            return false;
-        o.hevcInputs[atoi(v.substr(0, eq).c_str())] = v.substr(eq + 1);
-    } else if (a == "--stamps") {
-        const std::string v = next("--stamps");
-        if (v != "decode" && v != "capture")
-            return false;
-        o.captureStamps = v == "capture";
-    } else if (a == "--params-record")
-        o.paramsRecord = true;
-    else if (a == "--mixed-start-codes")
-        o.mixedStartCodes = true;
-    else if (a == "--flash-at")
-        return ParseSecondsList(next("--flash-at"), o.flashSeconds);
-    else
-        return false;
-    return true;
-}
-
-bool ParseAudioOption(const std::string& a, const NextValue& next, Options& o) {
-    if (a == "--audio-samples")
-        o.audioSamples = atoi(next("--audio-samples"));
-    else if (a == "--no-audio")
-        o.audio = false;
-    else if (a == "--audio-offset")
-        o.audioOffsetUs = std::llround(atof(next("--audio-offset")) * 1000);
-    else if (a == "--audio-gap")
-        return ParseGap(next("--audio-gap"), o.audioGapsUs);
-    else if (a == "--audio-jitter")
-        o.audioJitterUs = atoll(next("--audio-jitter"));
-    else
-        return false;
-    return true;
-}
-
-bool ParseDamageOption(const std::string& a, const NextValue& next, Options& o) {
-    if (a == "--inject-other-types")
-        o.otherTypes = true;
-    else if (a == "--inject-subtype1")
-        o.subType1 = true;
-    else if (a == "--inject-foreign")
-        o.foreignChannels = true;
-    else if (a == "--inject-empty")
-        o.emptyPayloads = true;
-    else if (a == "--truncate")
-        o.truncateBytes = atol(next("--truncate"));
-    else
-        return false;
-    return true;
-}
-
-bool ParseFileOption(const std::string& a, const NextValue& next, Options& o) {
-    if (a == "-o")
-        o.output = next("-o");
-    else if (a == "--magic")
-        o.magic = next("--magic");
-    else if (a == "--channels")
-        o.channels = atoi(next("--channels"));
-    else if (a == "--header-channels")
-        o.headerChannels = atoi(next("--header-channels"));
-    else if (a == "--seconds")
-        o.seconds = atof(next("--seconds"));
-    else if (a == "--clock-base")
-        o.clockBaseUs = strtoull(next("--clock-base"), nullptr, 10);
-    else if (a == "--dump-streams")
-        o.dumpStreams = true;
-    else if (a == "--list-records")
-        o.listRecords = true;
-    else if (a == "--quiet")
-        o.quiet = true;
-    else
-        return false;
-    return true;
-}
-
-int64_t TotalPictures(const Options& o) {
-    return std::lround(o.seconds * o.video.fps);
-}
-
-// Turns the flash times into picture indices; each must fall on a picture of the video.
-bool ResolveFlashes(Options& o) {
-    for (double seconds : o.flashSeconds) {
-        const double position = seconds * o.video.fps;
-        const int64_t picture = std::llround(position);
-        if (std::fabs(position - static_cast<double>(picture)) > 1e-6 ||
-            picture >= TotalPictures(o)) {
-            fprintf(stderr, "vyrk-sample: --flash-at %g is no picture's time\n", seconds);
-            return false;
-        }
-        o.video.flashPictures.push_back(static_cast<int>(picture));
-        const double audioStart = static_cast<double>(o.audioOffsetUs) / 1e6;
-        o.burstFirstSamples.push_back(std::llround((seconds - audioStart) * 44100.0));
-    }
-    return true;
-}
-
-bool CheckAudioStart(const Options& o) {
-    if (!o.audio || o.audioOffsetUs >= 0 ||
-        static_cast<uint64_t>(-o.audioOffsetUs) <= o.clockBaseUs)
-        return true;
-    fprintf(stderr, "vyrk-sample: audio before the first picture needs a --clock-base of at "
-                    "least the offset\n");
-    return false;
-}
-
-bool ParseArgs(int argc, char** argv, Options& o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const NextValue next = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) {
-                fprintf(stderr, "vyrk-sample: %s needs a value\n", name);
-                exit(2);
-            }
-            return argv[++i];
-        };
-        if (!ParseFileOption(a, next, o) && !ParseVideoOption(a, next, o) &&
-            !ParseVideoRecordOption(a, next, o) && !ParseAudioOption(a, next, o) &&
-            !ParseDamageOption(a, next, o))
-            return false;
-    }
-    if (o.video.keyInterval <= 0)
-        o.video.keyInterval = o.video.fps;
-    return !o.output.empty() && o.channels >= 0 && o.channels <= 256 && o.video.fps > 0 &&
-           o.audioSamples > 0 && o.seconds >= 0 && o.video.bFrames >= 0 && o.audioJitterUs >= 0 &&
-           ResolveFlashes(o) && CheckAudioStart(o);
-}
 
 // Where one NAL unit of an Annex B byte string starts (its start code) and where its header is.
 struct NalUnit {
@@ -366,7 +106,7 @@ std::vector<uint8_t> MixStartCodes(const std::vector<uint8_t>& bytes) {
 }
 
 // The payloads of the records one access unit is written as.
-Units RecordPayloads(const Options& o, std::vector<uint8_t> accessUnit) {
+Units RecordPayloads(const SSampleOptions& o, std::vector<uint8_t> accessUnit) {
     Units payloads;
     const size_t split = o.paramsRecord ? ParameterUnitsEnd(accessUnit) : 0;
     if (split > 0) {
@@ -381,7 +121,7 @@ Units RecordPayloads(const Options& o, std::vector<uint8_t> accessUnit) {
     return payloads;
 }
 
-bool LoadChannelVideo(const Options& o, int channel, ChannelVideo& video) {
+bool LoadChannelVideo(const SSampleOptions& o, int channel, ChannelVideo& video) {
     std::string error;
     Units units;
     auto input = o.hevcInputs.find(channel);
@@ -389,7 +129,7 @@ bool LoadChannelVideo(const Options& o, int channel, ChannelVideo& video) {
     if (input != o.hevcInputs.end()) {
         ok = CAnnexBSource::Load(input->second, units, error);
     } else {
-        const int total = static_cast<int>(TotalPictures(o));
+        const int total = static_cast<int>(o.TotalPictures());
         const bool repeat = o.uniquePictures > 0 && o.flashSeconds.empty();
         const int pictures = repeat ? std::min(o.uniquePictures, total) : total;
         CVideoEncoder encoder(o.video, channel);
@@ -412,7 +152,7 @@ int16_t ToneSample(int channel, int64_t n) {
 }
 
 // Silence, but a 100 ms 1 kHz burst from each flash on.
-int16_t FlashSample(const Options& o, int64_t n) {
+int16_t FlashSample(const SSampleOptions& o, int64_t n) {
     for (int64_t first : o.burstFirstSamples)
         if (n >= first && n < first + 4410) {
             const double t = static_cast<double>(n - first) / 44100.0;
@@ -421,7 +161,7 @@ int16_t FlashSample(const Options& o, int64_t n) {
     return 0;
 }
 
-void AudioBlock(const Options& o, int channel, int64_t block, std::vector<uint8_t>& out) {
+void AudioBlock(const SSampleOptions& o, int channel, int64_t block, std::vector<uint8_t>& out) {
     const int samples = o.audioSamples;
     out.resize(static_cast<size_t>(samples) * 2);
     for (int i = 0; i < samples; ++i) {
@@ -436,20 +176,20 @@ int64_t VideoTimeUs(int64_t picture, int fps) {
     return std::llround(static_cast<double>(picture) * 1e6 / fps);
 }
 
-int64_t AudioTimeUs(const Options& o, int64_t block) {
+int64_t AudioTimeUs(const SSampleOptions& o, int64_t block) {
     return o.audioOffsetUs +
            std::llround(static_cast<double>(block * o.audioSamples) * 1e6 / 44100.0);
 }
 
 // The stamp written for a time relative to the first picture; never below 0.
-uint64_t Stamp(const Options& o, int64_t us) {
+uint64_t Stamp(const SSampleOptions& o, int64_t us) {
     if (us < 0 && static_cast<uint64_t>(-us) > o.clockBaseUs)
         return 0;
     return o.clockBaseUs + static_cast<uint64_t>(us);
 }
 
 // A repeatable offset in [-jitter, +jitter] for one audio record.
-int64_t AudioJitterUs(const Options& o, int channel, int64_t block) {
+int64_t AudioJitterUs(const SSampleOptions& o, int channel, int64_t block) {
     if (o.audioJitterUs <= 0)
         return 0;
     uint64_t x = static_cast<uint64_t>(block) * 0x9E3779B97F4A7C15ull +
@@ -461,7 +201,7 @@ int64_t AudioJitterUs(const Options& o, int channel, int64_t block) {
     return static_cast<int64_t>(x % span) - o.audioJitterUs;
 }
 
-bool InAudioGap(const Options& o, int64_t us) {
+bool InAudioGap(const SSampleOptions& o, int64_t us) {
     for (const auto& gap : o.audioGapsUs)
         if (us >= gap.first && us < gap.second)
             return true;
@@ -482,7 +222,7 @@ const std::vector<uint8_t>& Empty() {
 
 // Adds the injected records next to the video record of the given picture (a copy, as items
 // grows meanwhile).
-void AddInjections(const Options& o, int64_t picture, Item video, int& order,
+void AddInjections(const SSampleOptions& o, int64_t picture, Item video, int& order,
                    std::vector<Item>& items) {
     if (picture % 10 != 5)
         return;
@@ -507,16 +247,16 @@ void AddInjections(const Options& o, int64_t picture, Item video, int& order,
         add(channel, 2, 0, &Empty());
     }
     if (o.foreignChannels && channel == 0) {
-        const int count = o.headerChannels >= 0 ? o.headerChannels : o.channels;
+        const int count = o.HeaderChannels();
         for (int foreign : {count, count + 1, 8, 255})
             if (foreign >= o.channels && foreign < 256)
                 add(foreign, 0, 0, video.payload);
     }
 }
 
-int64_t PicturesOf(const Options& o, int channel, const ChannelVideo& video) {
+int64_t PicturesOf(const SSampleOptions& o, int channel, const ChannelVideo& video) {
     return o.hevcInputs.count(channel) > 0 ? static_cast<int64_t>(video.records.size())
-                                           : TotalPictures(o);
+                                           : o.TotalPictures();
 }
 
 // The picture shown by the access unit at the given position in decode order.
@@ -529,7 +269,7 @@ int64_t CapturedPicture(const ChannelVideo& video, int64_t position) {
 
 // Video records stay in decode order: they are written at the time of their position in it,
 // whatever they are stamped with.
-void AddVideoItems(const Options& o, int channel, const ChannelVideo& video, int& order,
+void AddVideoItems(const SSampleOptions& o, int channel, const ChannelVideo& video, int& order,
                    std::vector<Item>& items) {
     const int64_t pictures = PicturesOf(o, channel, video);
     const int fps = o.video.fps;
@@ -547,7 +287,7 @@ void AddVideoItems(const Options& o, int channel, const ChannelVideo& video, int
 
 // Audio records go from the audio start to the end of the video (at least --seconds), written
 // in sample order at their true times; gaps leave records out and jitter only moves stamps.
-void AddAudioItems(const Options& o, int channel, const ChannelVideo& video, int& order,
+void AddAudioItems(const SSampleOptions& o, int channel, const ChannelVideo& video, int& order,
                    std::vector<Item>& items) {
     const double videoEnd = static_cast<double>(PicturesOf(o, channel, video)) / o.video.fps;
     const double end = std::max(o.seconds, videoEnd);
@@ -563,7 +303,7 @@ void AddAudioItems(const Options& o, int channel, const ChannelVideo& video, int
     }
 }
 
-std::vector<Item> BuildItems(const Options& o, const std::vector<ChannelVideo>& video) {
+std::vector<Item> BuildItems(const SSampleOptions& o, const std::vector<ChannelVideo>& video) {
     std::vector<Item> items;
     int order = 0;
     for (int ch = 0; ch < o.channels; ++ch) {
@@ -577,11 +317,10 @@ std::vector<Item> BuildItems(const Options& o, const std::vector<ChannelVideo>& 
     return items;
 }
 
-RecordingHeader MakeHeader(const Options& o) {
+RecordingHeader MakeHeader(const SSampleOptions& o) {
     RecordingHeader header;
     header.SetV80Defaults();
-    header.SetFieldAt(RecordingHeader::kChannelCountOffset,
-                      o.headerChannels >= 0 ? o.headerChannels : o.channels);
+    header.SetFieldAt(RecordingHeader::kChannelCountOffset, o.HeaderChannels());
     header.SetFieldAt(RecordingHeader::kVideoWidthOffset, o.video.width);
     header.SetFieldAt(RecordingHeader::kVideoHeightOffset, o.video.height);
     header.SetFieldAt(RecordingHeader::kFrameRateNumOffset, o.video.fps);
@@ -596,7 +335,7 @@ struct Dumps {
     std::vector<std::ofstream> hevc;
     std::vector<std::ofstream> pcm;
 
-    void Open(const Options& o) {
+    void Open(const SSampleOptions& o) {
         const size_t dot = o.output.rfind('.');
         const std::string stem =
             o.output.substr(0, dot == std::string::npos ? o.output.size() : dot);
@@ -607,7 +346,7 @@ struct Dumps {
         }
     }
 
-    void Write(const Options& o, const Item& item, const std::vector<uint8_t>& payload) {
+    void Write(const SSampleOptions& o, const Item& item, const std::vector<uint8_t>& payload) {
         const bool own = item.channel == item.sourceChannel && item.subType == 0;
         if (!o.dumpStreams || !own || item.channel >= o.channels ||
             (item.type != 0 && item.type != 2))
@@ -620,7 +359,7 @@ struct Dumps {
 
 using Counts = std::map<std::tuple<int, int, int>, long>;
 
-bool WriteItems(const Options& o, const std::vector<Item>& items, CRecordingWriter& writer,
+bool WriteItems(const SSampleOptions& o, const std::vector<Item>& items, CRecordingWriter& writer,
                 Counts& counts) {
     Dumps dumps;
     if (o.dumpStreams)
@@ -647,7 +386,7 @@ bool WriteItems(const Options& o, const std::vector<Item>& items, CRecordingWrit
     return true;
 }
 
-void PrintSummary(const Options& o, uint64_t size, size_t records, const Counts& counts) {
+void PrintSummary(const SSampleOptions& o, uint64_t size, size_t records, const Counts& counts) {
     printf("wrote %s: %llu bytes, %zu records\n", o.output.c_str(),
            static_cast<unsigned long long>(size - static_cast<uint64_t>(o.truncateBytes)), records);
     for (const auto& entry : counts)
@@ -655,7 +394,7 @@ void PrintSummary(const Options& o, uint64_t size, size_t records, const Counts&
                std::get<1>(entry.first), std::get<2>(entry.first), entry.second);
 }
 
-bool Run(const Options& o) {
+bool Run(const SSampleOptions& o) {
     std::vector<ChannelVideo> video(static_cast<size_t>(o.channels));
     for (int ch = 0; ch < o.channels; ++ch)
         if (!LoadChannelVideo(o, ch, video[static_cast<size_t>(ch)]))
@@ -692,9 +431,9 @@ bool Run(const Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
-    Options options;
-    if (!ParseArgs(argc, argv, options)) {
-        Usage();
+    SSampleOptions options;
+    if (!ParseSampleOptions(argc, argv, options)) {
+        fputs(kSampleUsage, stderr);
         return 2;
     }
     av_log_set_level(AV_LOG_ERROR);
