@@ -5,6 +5,7 @@
 #include "CRecordingWriter.h"
 #include "CVideoEncoder.h"
 #include "FindNalUnit.h"
+#include "SChannelVideo.h"
 #include "SSampleOptions.h"
 
 extern "C" {
@@ -26,16 +27,6 @@ extern "C" {
 
 namespace {
 
-using Units = std::vector<std::vector<uint8_t>>;
-
-// One channel's video: per access unit in decode order the payloads of its records (two when the
-// parameter sets go into a record of their own), and the picture index of every access unit
-// (empty when unknown).
-struct ChannelVideo {
-    std::vector<Units> records;
-    std::vector<int64_t> pictures;
-};
-
 // One record to write; payloads are referenced, not copied, so long recordings stay small in
 // memory. Records go out sorted by writeUs, then order; timestampUs is the stamp written.
 struct Item {
@@ -49,101 +40,6 @@ struct Item {
     int64_t audioBlock;
     int sourceChannel;
 };
-
-// Where one NAL unit of an Annex B byte string starts (its start code) and where its header is.
-struct NalUnit {
-    size_t start;
-    size_t header;
-};
-
-std::vector<NalUnit> FindNalUnits(const std::vector<uint8_t>& bytes) {
-    std::vector<NalUnit> units;
-    size_t previousEnd = 0;
-    ForEachNalUnit(bytes.data(), static_cast<int32_t>(bytes.size()),
-                   [&](const uint8_t* unit, int32_t length) {
-                       const size_t header = static_cast<size_t>(unit - bytes.data());
-                       size_t start = header - 3; // 00 00 01, or 00 00 00 01
-                       if (start > previousEnd && bytes[start - 1] == 0)
-                           --start;
-                       units.push_back({start, header});
-                       previousEnd = header + static_cast<size_t>(length);
-                   });
-    return units;
-}
-
-// VPS, SPS, PPS, access unit delimiter and prefix SEI: what may stand in front of a first slice.
-bool IsParameterUnit(const std::vector<uint8_t>& bytes, const NalUnit& unit) {
-    if (unit.header >= bytes.size())
-        return false;
-    const int type = (bytes[unit.header] >> 1) & 0x3F;
-    return (type >= 32 && type <= 35) || type == 39;
-}
-
-// Where the units in front of the first slice end; 0 when there are none or nothing follows.
-size_t ParameterUnitsEnd(const std::vector<uint8_t>& accessUnit) {
-    const std::vector<NalUnit> units = FindNalUnits(accessUnit);
-    size_t k = 0;
-    while (k < units.size() && IsParameterUnit(accessUnit, units[k]))
-        ++k;
-    return k > 0 && k < units.size() ? units[k].start : 0;
-}
-
-// The same units, the first with a four-byte start code, then three, four, three... bytes.
-std::vector<uint8_t> MixStartCodes(const std::vector<uint8_t>& bytes) {
-    static const uint8_t kStartCode[] = {0, 0, 0, 1};
-    const std::vector<NalUnit> units = FindNalUnits(bytes);
-    if (units.empty())
-        return bytes;
-    std::vector<uint8_t> out(bytes.begin(), bytes.begin() + static_cast<long>(units[0].start));
-    out.reserve(bytes.size() + units.size());
-    for (size_t k = 0; k < units.size(); ++k) {
-        out.insert(out.end(), kStartCode + (k % 2 == 0 ? 0 : 1), kStartCode + 4);
-        const size_t end = k + 1 < units.size() ? units[k + 1].start : bytes.size();
-        out.insert(out.end(), bytes.begin() + static_cast<long>(units[k].header),
-                   bytes.begin() + static_cast<long>(end));
-    }
-    return out;
-}
-
-// The payloads of the records one access unit is written as.
-Units RecordPayloads(const SSampleOptions& o, std::vector<uint8_t> accessUnit) {
-    Units payloads;
-    const size_t split = o.paramsRecord ? ParameterUnitsEnd(accessUnit) : 0;
-    if (split > 0) {
-        payloads.emplace_back(accessUnit.begin(), accessUnit.begin() + static_cast<long>(split));
-        payloads.emplace_back(accessUnit.begin() + static_cast<long>(split), accessUnit.end());
-    } else {
-        payloads.push_back(std::move(accessUnit));
-    }
-    if (o.mixedStartCodes)
-        for (std::vector<uint8_t>& payload : payloads)
-            payload = MixStartCodes(payload);
-    return payloads;
-}
-
-bool LoadChannelVideo(const SSampleOptions& o, int channel, ChannelVideo& video) {
-    std::string error;
-    Units units;
-    auto input = o.hevcInputs.find(channel);
-    bool ok;
-    if (input != o.hevcInputs.end()) {
-        ok = CAnnexBSource::Load(input->second, units, error);
-    } else {
-        const int total = static_cast<int>(o.TotalPictures());
-        const bool repeat = o.uniquePictures > 0 && o.flashSeconds.empty();
-        const int pictures = repeat ? std::min(o.uniquePictures, total) : total;
-        CVideoEncoder encoder(o.video, channel);
-        ok = encoder.Open(error) && encoder.Encode(pictures, units, video.pictures, error);
-    }
-    if (!ok) {
-        fprintf(stderr, "vyrk-sample: channel %d: %s\n", channel, error.c_str());
-        return false;
-    }
-    video.records.reserve(units.size());
-    for (std::vector<uint8_t>& unit : units)
-        video.records.push_back(RecordPayloads(o, std::move(unit)));
-    return true;
-}
 
 int16_t ToneSample(int channel, int64_t n) {
     const double frequency = 440.0 + 110.0 * channel;
@@ -254,13 +150,13 @@ void AddInjections(const SSampleOptions& o, int64_t picture, Item video, int& or
     }
 }
 
-int64_t PicturesOf(const SSampleOptions& o, int channel, const ChannelVideo& video) {
+int64_t PicturesOf(const SSampleOptions& o, int channel, const SChannelVideo& video) {
     return o.hevcInputs.count(channel) > 0 ? static_cast<int64_t>(video.records.size())
                                            : o.TotalPictures();
 }
 
 // The picture shown by the access unit at the given position in decode order.
-int64_t CapturedPicture(const ChannelVideo& video, int64_t position) {
+int64_t CapturedPicture(const SChannelVideo& video, int64_t position) {
     if (video.pictures.empty())
         return position;
     const auto count = static_cast<int64_t>(video.pictures.size());
@@ -269,7 +165,7 @@ int64_t CapturedPicture(const ChannelVideo& video, int64_t position) {
 
 // Video records stay in decode order: they are written at the time of their position in it,
 // whatever they are stamped with.
-void AddVideoItems(const SSampleOptions& o, int channel, const ChannelVideo& video, int& order,
+void AddVideoItems(const SSampleOptions& o, int channel, const SChannelVideo& video, int& order,
                    std::vector<Item>& items) {
     const int64_t pictures = PicturesOf(o, channel, video);
     const int fps = o.video.fps;
@@ -287,7 +183,7 @@ void AddVideoItems(const SSampleOptions& o, int channel, const ChannelVideo& vid
 
 // Audio records go from the audio start to the end of the video (at least --seconds), written
 // in sample order at their true times; gaps leave records out and jitter only moves stamps.
-void AddAudioItems(const SSampleOptions& o, int channel, const ChannelVideo& video, int& order,
+void AddAudioItems(const SSampleOptions& o, int channel, const SChannelVideo& video, int& order,
                    std::vector<Item>& items) {
     const double videoEnd = static_cast<double>(PicturesOf(o, channel, video)) / o.video.fps;
     const double end = std::max(o.seconds, videoEnd);
@@ -303,7 +199,7 @@ void AddAudioItems(const SSampleOptions& o, int channel, const ChannelVideo& vid
     }
 }
 
-std::vector<Item> BuildItems(const SSampleOptions& o, const std::vector<ChannelVideo>& video) {
+std::vector<Item> BuildItems(const SSampleOptions& o, const std::vector<SChannelVideo>& video) {
     std::vector<Item> items;
     int order = 0;
     for (int ch = 0; ch < o.channels; ++ch) {
@@ -395,9 +291,9 @@ void PrintSummary(const SSampleOptions& o, uint64_t size, size_t records, const 
 }
 
 bool Run(const SSampleOptions& o) {
-    std::vector<ChannelVideo> video(static_cast<size_t>(o.channels));
+    std::vector<SChannelVideo> video(static_cast<size_t>(o.channels));
     for (int ch = 0; ch < o.channels; ++ch)
-        if (!LoadChannelVideo(o, ch, video[static_cast<size_t>(ch)]))
+        if (!video[static_cast<size_t>(ch)].Load(o, ch))
             return false;
     const std::vector<Item> items = BuildItems(o, video);
 
