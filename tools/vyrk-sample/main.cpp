@@ -3,6 +3,7 @@
 
 #include "CAnnexBSource.h"
 #include "CRecordingWriter.h"
+#include "CSampleAudio.h"
 #include "CVideoEncoder.h"
 #include "FindNalUnit.h"
 #include "SChannelVideo.h"
@@ -41,40 +42,8 @@ struct Item {
     int sourceChannel;
 };
 
-int16_t ToneSample(int channel, int64_t n) {
-    const double frequency = 440.0 + 110.0 * channel;
-    const double t = static_cast<double>(n) / 44100.0;
-    return static_cast<int16_t>(std::lround(8000.0 * std::sin(2 * M_PI * frequency * t)));
-}
-
-// Silence, but a 100 ms 1 kHz burst from each flash on.
-int16_t FlashSample(const SSampleOptions& o, int64_t n) {
-    for (int64_t first : o.burstFirstSamples)
-        if (n >= first && n < first + 4410) {
-            const double t = static_cast<double>(n - first) / 44100.0;
-            return static_cast<int16_t>(std::lround(16000.0 * std::sin(2 * M_PI * 1000.0 * t)));
-        }
-    return 0;
-}
-
-void AudioBlock(const SSampleOptions& o, int channel, int64_t block, std::vector<uint8_t>& out) {
-    const int samples = o.audioSamples;
-    out.resize(static_cast<size_t>(samples) * 2);
-    for (int i = 0; i < samples; ++i) {
-        const int64_t n = block * samples + i;
-        const int16_t v = o.flashSeconds.empty() ? ToneSample(channel, n) : FlashSample(o, n);
-        out[2 * i] = static_cast<uint8_t>(v & 0xFF);
-        out[2 * i + 1] = static_cast<uint8_t>((static_cast<uint16_t>(v) >> 8) & 0xFF);
-    }
-}
-
 int64_t VideoTimeUs(int64_t picture, int fps) {
     return std::llround(static_cast<double>(picture) * 1e6 / fps);
-}
-
-int64_t AudioTimeUs(const SSampleOptions& o, int64_t block) {
-    return o.audioOffsetUs +
-           std::llround(static_cast<double>(block * o.audioSamples) * 1e6 / 44100.0);
 }
 
 // The stamp written for a time relative to the first picture; never below 0.
@@ -82,26 +51,6 @@ uint64_t Stamp(const SSampleOptions& o, int64_t us) {
     if (us < 0 && static_cast<uint64_t>(-us) > o.clockBaseUs)
         return 0;
     return o.clockBaseUs + static_cast<uint64_t>(us);
-}
-
-// A repeatable offset in [-jitter, +jitter] for one audio record.
-int64_t AudioJitterUs(const SSampleOptions& o, int channel, int64_t block) {
-    if (o.audioJitterUs <= 0)
-        return 0;
-    uint64_t x = static_cast<uint64_t>(block) * 0x9E3779B97F4A7C15ull +
-                 static_cast<uint64_t>(channel + 1) * 0xD1B54A32D192ED03ull;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    x ^= x >> 31;
-    const uint64_t span = static_cast<uint64_t>(o.audioJitterUs) * 2 + 1;
-    return static_cast<int64_t>(x % span) - o.audioJitterUs;
-}
-
-bool InAudioGap(const SSampleOptions& o, int64_t us) {
-    for (const auto& gap : o.audioGapsUs)
-        if (us >= gap.first && us < gap.second)
-            return true;
-    return false;
 }
 
 // Junk that must never reach a muxer: looks like a slice so it would damage a stream.
@@ -187,14 +136,13 @@ void AddAudioItems(const SSampleOptions& o, int channel, const SChannelVideo& vi
                    std::vector<Item>& items) {
     const double videoEnd = static_cast<double>(PicturesOf(o, channel, video)) / o.video.fps;
     const double end = std::max(o.seconds, videoEnd);
-    const double start = static_cast<double>(o.audioOffsetUs) / 1e6;
-    const int64_t blocks =
-        end > start ? static_cast<int64_t>(std::ceil((end - start) * 44100.0 / o.audioSamples)) : 0;
+    const CSampleAudio audio(o);
+    const int64_t blocks = audio.BlocksUntil(end);
     for (int64_t b = 0; b < blocks; ++b) {
-        const int64_t us = AudioTimeUs(o, b);
-        if (InAudioGap(o, us))
+        const int64_t us = audio.TimeUs(b);
+        if (audio.InGap(us))
             continue;
-        const uint64_t t = Stamp(o, us + AudioJitterUs(o, channel, b));
+        const uint64_t t = Stamp(o, us + audio.JitterUs(channel, b));
         items.push_back({us, t, order++, static_cast<uint8_t>(channel), 2, 0, nullptr, b, channel});
     }
 }
@@ -260,12 +208,13 @@ bool WriteItems(const SSampleOptions& o, const std::vector<Item>& items, CRecord
     Dumps dumps;
     if (o.dumpStreams)
         dumps.Open(o);
+    const CSampleAudio sound(o);
     std::vector<uint8_t> audio;
     int32_t recordIndex = 0;
     for (const Item& item : items) {
         const std::vector<uint8_t>* payload = item.payload;
         if (!payload) {
-            AudioBlock(o, item.channel, item.audioBlock, audio);
+            sound.Block(item.channel, item.audioBlock, audio);
             payload = &audio;
         }
         if (!writer.WriteRecord(item.channel, item.timestampUs, item.type, item.subType, *payload,
