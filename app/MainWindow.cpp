@@ -6,8 +6,8 @@
 #include "CRecordingDropTarget.h"
 #include "CTimeLeftEstimate.h"
 #include "CVyrkConverter.h"
+#include "CWindowChrome.h"
 #include "EntryText.h"
-#include "IconHelper.h"
 #include "Log.h"
 #include "MessageBoxes.h"
 #include "Platform.h"
@@ -21,10 +21,7 @@
 #include <QtCore/QUrl>
 #include <QtCore/QVector>
 #include <QtGui/QDesktopServices>
-#include <QtGui/QGuiApplication>
 #include <QtGui/QKeyEvent>
-#include <QtGui/QMouseEvent>
-#include <QtGui/QScreen>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QMenu>
@@ -35,11 +32,6 @@
 
 namespace {
 
-const QChar kGlyphClose(0xF00D);
-const QChar kGlyphMaximize(0xF096);
-const QChar kGlyphRestore(0xF079);
-const QChar kGlyphMinimize(0xF068);
-const QChar kGlyphCamera(0xF030);
 const char* const kUseSourceDirKey = "isUseSrcDir";
 const char* const kDirKey = "Dir";
 
@@ -92,10 +84,10 @@ struct MainWindow::SPace {
 };
 
 MainWindow::MainWindow(QWidget* parent)
-    : QDialog(parent), m_dragging(false), m_maximized(false), ui(new Ui::MainWindow),
-      m_exportThread(), m_bExportThreadStarted(false), m_bCancelExport(false) {
+    : QDialog(parent), ui(new Ui::MainWindow), m_exportThread(), m_bExportThreadStarted(false),
+      m_bCancelExport(false) {
     ui->setupUi(this);
-    InitWindowChrome();
+    m_pChrome = std::make_unique<CWindowChrome>(*this, *ui);
     m_iconDone.addFile("./skin/done.png");
     m_iconError.addFile("./skin/error.png");
     m_iconProcess.addFile("./skin/Process.png");
@@ -110,9 +102,6 @@ MainWindow::MainWindow(QWidget* parent)
 
 void MainWindow::InitListAndProgress() {
     m_baseTitle = windowTitle();
-    // The form's Maximum policy would cap the window at its size hint, so that the size grip
-    // snapped back to the minimum whichever way it was dragged.
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     QListWidget* list = ui->FileList;
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list->setItemDelegate(new CEntryDelegate(list));
@@ -151,20 +140,7 @@ void MainWindow::LoadSettings() {
     settings->setValue(kDirKey, ui->ExportDirEdit->text());
 }
 
-// ---- window chrome ----------------------------------------------------------------------------
-
-void MainWindow::InitWindowChrome() {
-    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinMaxButtonsHint);
-    m_normalGeometry = geometry();
-    m_maximized = false;
-    m_dragging = false;
-    ui->lab_Title->installEventFilter(this);
-    IconHelper::Instance()->SetIcon(ui->btnMenu_Close, kGlyphClose, 10);
-    IconHelper::Instance()->SetIcon(ui->btnMenu_Max, kGlyphMaximize, 10);
-    IconHelper::Instance()->SetIcon(ui->btnMenu_Min, kGlyphMinimize, 10);
-    IconHelper::Instance()->SetIcon(ui->lab_Ico, kGlyphCamera, 12);
-}
+// ---- keys, closing and the title bar -----------------------------------------------------------
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
     // Esc would reject the dialog and so close the program; Enter would press a button the
@@ -195,53 +171,24 @@ bool MainWindow::ConfirmQuit() {
                                 "其余录像不会转换。"));
 }
 
-bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonDblClick) {
-        ToggleMaximized();
-        return true;
-    }
-    return QObject::eventFilter(watched, event);
-}
-
 void MainWindow::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton)
-        return;
-    m_dragging = true;
-    m_dragOffset = event->globalPos() - pos();
-    event->accept();
+    m_pChrome->MousePress(event);
 }
 
 void MainWindow::mouseMoveEvent(QMouseEvent* event) {
-    if (!m_dragging || event->buttons() == Qt::NoButton || m_maximized)
-        return;
-    move(event->globalPos() - m_dragOffset);
-    event->accept();
+    m_pChrome->MouseMove(event);
 }
 
 void MainWindow::mouseReleaseEvent(QMouseEvent*) {
-    m_dragging = false;
+    m_pChrome->MouseRelease();
 }
 
 void MainWindow::on_btnMenu_Max_clicked() {
-    ToggleMaximized();
-}
-
-void MainWindow::ToggleMaximized() {
-    if (m_maximized) {
-        setGeometry(m_normalGeometry);
-        IconHelper::Instance()->SetIcon(ui->btnMenu_Max, kGlyphMaximize, 10);
-        ui->btnMenu_Max->setToolTip(tr("最大化"));
-    } else {
-        m_normalGeometry = geometry();
-        setGeometry(QGuiApplication::primaryScreen()->geometry());
-        IconHelper::Instance()->SetIcon(ui->btnMenu_Max, kGlyphRestore, 10);
-        ui->btnMenu_Max->setToolTip(tr("还原"));
-    }
-    m_maximized = !m_maximized;
+    m_pChrome->ToggleMaximized();
 }
 
 void MainWindow::on_btnMenu_Min_clicked() {
-    showMinimized();
+    m_pChrome->Minimize();
 }
 
 void MainWindow::on_btnMenu_Close_clicked() {

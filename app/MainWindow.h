@@ -5,7 +5,6 @@
 #include "SJobOutcome.h"
 
 #include <QtCore/QPoint>
-#include <QtCore/QRect>
 #include <QtCore/QStringList>
 #include <QtGui/QIcon>
 #include <QtWidgets/QDialog>
@@ -19,6 +18,7 @@
 
 class CGuiMessageRelay;
 class CVyrkConverter;
+class CWindowChrome;
 class QListWidgetItem;
 class QCloseEvent;
 class QKeyEvent;
@@ -30,10 +30,10 @@ namespace Ui {
 class MainWindow;
 }
 
-// The converter's only window: a frameless dialog with its own title bar, the list of
-// recordings, the output-folder controls and the export runner. Each list entry shows its
-// state (icon and a status text with the reason of a failure); while an export runs, the
-// export button stops it and a bar shows the overall progress.
+// The converter's only window: a frameless dialog with its own title bar (CWindowChrome), the list
+// of recordings, the output-folder controls and the export runner. Each list entry shows its state
+// (icon and a status text with the reason of a failure); while an export runs, the export button
+// stops it and a bar shows the overall progress.
 class MainWindow : public QDialog {
     Q_OBJECT
 
@@ -64,7 +64,6 @@ private slots:
     void on_UseSrcDirCheckBox_stateChanged(int state);
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -97,15 +96,9 @@ private:
     void ShowReason(QListWidgetItem* item);
     static void SetEntryData(QListWidgetItem* item, EntryState state, const QString& status,
                              const QString& reason);
-    void InitWindowChrome();
-    void ToggleMaximized();
     void LoadSettings();
     void InitListAndProgress();
 
-    QPoint m_dragOffset;
-    bool m_dragging;
-    bool m_maximized;
-    QRect m_normalGeometry;
     QIcon m_iconDone;
     QIcon m_iconError;
     QIcon m_iconProcess;
@@ -118,6 +111,7 @@ private:
 
     bool m_bExportThreadStarted;
     std::atomic<bool> m_bCancelExport;
+    std::unique_ptr<CWindowChrome> m_pChrome;
     std::unique_ptr<CGuiMessageRelay> m_pMessages;
 
     // GUI thread only, but for m_jobCount, which the worker reads like m_jobs.
