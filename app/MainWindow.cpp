@@ -1,21 +1,18 @@
 #include "MainWindow.h"
 
 #include "CEntryDelegate.h"
+#include "CExportRunner.h"
 #include "CGuiMessageRelay.h"
 #include "COutputFolders.h"
 #include "CRecordingDropTarget.h"
-#include "CTimeLeftEstimate.h"
-#include "CVyrkConverter.h"
 #include "CWindowChrome.h"
 #include "EntryText.h"
 #include "Log.h"
 #include "MessageBoxes.h"
-#include "Platform.h"
 #include "ui_MainWindow.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
-#include <QtCore/QMetaObject>
 #include <QtCore/QSettings>
 #include <QtCore/QStandardPaths>
 #include <QtCore/QUrl>
@@ -28,8 +25,6 @@
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QShortcut>
 
-#include <chrono>
-
 namespace {
 
 const char* const kUseSourceDirKey = "isUseSrcDir";
@@ -39,12 +34,6 @@ const char* const kDirKey = "Dir";
 std::unique_ptr<QSettings> OpenSettings() {
     return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "Tarnvel",
                                        "vyrk-converter");
-}
-
-// Seconds on a steady clock.
-double Now() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
 // The key that judges two paths to be one recording: links and "." resolved.
@@ -58,34 +47,9 @@ EntryState StateOf(const QListWidgetItem* item) {
     return static_cast<EntryState>(item->data(EntryRole::kState).toInt());
 }
 
-// The name of an output folder given as a prefix ending in "/".
-QString FolderName(const QString& prefix) {
-    return QFileInfo(QDir::cleanPath(prefix)).fileName();
-}
-
 } // namespace
 
-// How far the export has come, kept by the worker for its progress reports.
-struct MainWindow::SPace {
-    int index = 0; // jobs finished
-    int jobs = 0;
-    int64_t finishedBytes = 0;
-    int64_t totalBytes = 0;
-    CTimeLeftEstimate job;
-    CTimeLeftEstimate all;
-    double lastReport = 0;
-
-    // The export's percentage, by bytes (by recordings when all are empty), at most `cap`.
-    int Percent(int64_t doneBytes, int cap) const {
-        if (totalBytes <= 0)
-            return jobs > 0 ? std::min(cap, index * 100 / jobs) : 0;
-        return static_cast<int>(std::min<int64_t>(cap, doneBytes * 100 / totalBytes));
-    }
-};
-
-MainWindow::MainWindow(QWidget* parent)
-    : QDialog(parent), ui(new Ui::MainWindow), m_exportThread(), m_bExportThreadStarted(false),
-      m_bCancelExport(false) {
+MainWindow::MainWindow(QWidget* parent) : QDialog(parent), ui(new Ui::MainWindow) {
     ui->setupUi(this);
     m_pChrome = std::make_unique<CWindowChrome>(*this, *ui);
     m_iconDone.addFile("./skin/done.png");
@@ -98,6 +62,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(this, SIGNAL(EnabledUI(bool)), this, SLOT(OnEnabledUI(bool)));
     m_pMessages = std::make_unique<CGuiMessageRelay>(this);
     InitListAndProgress();
+    InitRunner();
 }
 
 void MainWindow::InitListAndProgress() {
@@ -123,10 +88,20 @@ void MainWindow::InitListAndProgress() {
     ui->verticalLayout->insertWidget(1, m_pProgress);
 }
 
+// The runner's reports arrive queued, on the GUI thread, in the order the worker made them.
+void MainWindow::InitRunner() {
+    m_pRunner = std::make_unique<CExportRunner>();
+    CExportRunner* runner = m_pRunner.get();
+    connect(runner, &CExportRunner::JobStarted, this, &MainWindow::ShowRunning);
+    connect(runner, &CExportRunner::JobProgress, this, &MainWindow::ShowProgress);
+    connect(runner, &CExportRunner::JobFinished, this, &MainWindow::ApplyOutcome);
+    connect(runner, &CExportRunner::Finished, this, [this] { emit EnabledUI(true); });
+}
+
 MainWindow::~MainWindow() {
     // A running export is stopped first: every file it began is finished, and the worker is
     // gone before anything it uses is destroyed.
-    StopExport();
+    m_pRunner->Stop();
     m_pMessages.reset();
     delete ui;
 }
@@ -349,22 +324,14 @@ void MainWindow::on_ExportButton_clicked() {
             return;
         }
     }
-    BuildJobs(outputDir, beside);
+    std::deque<ExportJob> jobs = BuildJobs(outputDir, beside);
     SetExporting(true);
-    if (m_bExportThreadStarted) {
-        // The previous export's worker has already ended (no export could start until then).
-        pthread_join(m_exportThread, nullptr);
-        m_bExportThreadStarted = false;
-    }
-    m_bCancelExport = false;
-    if (pthread_create(&m_exportThread, nullptr, &MainWindow::ExportThreadProc, this) != 0) {
+    if (!m_pRunner->Start(std::move(jobs))) {
         LogError("ExportButton cannot start the export thread..");
         SetExporting(false);
         ClearWaitingTexts();
         MessageBoxes::Show(this, tr("无法开始导出"), tr("系统无法创建导出线程。"));
-        return;
     }
-    m_bExportThreadStarted = true;
 }
 
 bool MainWindow::HasEntriesToConvert() const {
@@ -384,7 +351,7 @@ void MainWindow::ClearWaitingTexts() {
 
 // One job per entry not yet done, each with a folder no other recording of the export uses,
 // nor any entry converted earlier.
-void MainWindow::BuildJobs(const QString& outputDir, bool beside) {
+std::deque<ExportJob> MainWindow::BuildJobs(const QString& outputDir, bool beside) {
     COutputFolders folders;
     for (int row = 0; row < ui->FileList->count(); ++row) {
         const QListWidgetItem* item = ui->FileList->item(row);
@@ -392,7 +359,7 @@ void MainWindow::BuildJobs(const QString& outputDir, bool beside) {
         if (StateOf(item) == EntryState::Done && !folder.isEmpty())
             folders.Reserve(folder.toLocal8Bit().toStdString());
     }
-    m_jobs.clear();
+    std::deque<ExportJob> jobs;
     for (int row = 0; row < ui->FileList->count(); ++row) {
         QListWidgetItem* item = ui->FileList->item(row);
         if (StateOf(item) == EntryState::Done)
@@ -401,12 +368,13 @@ void MainWindow::BuildJobs(const QString& outputDir, bool beside) {
         const QFileInfo info(path);
         const QString dir = beside ? info.absolutePath() : outputDir;
         const std::string input = path.toLocal8Bit().toStdString();
-        m_jobs.push_back(
+        jobs.push_back(
             {item, folders.Claim(dir.toLocal8Bit().toStdString(), input), input, info.size()});
         item->setIcon(m_iconProcess);
         SetEntryData(item, EntryState::Waiting, tr("等待导出"), QString());
     }
-    m_jobCount = static_cast<int>(m_jobs.size());
+    m_jobCount = static_cast<int>(jobs.size());
+    return jobs;
 }
 
 void MainWindow::SetExporting(bool exporting) {
@@ -429,156 +397,22 @@ void MainWindow::RequestStop() {
     if (!m_exporting || m_stopRequested)
         return;
     m_stopRequested = true;
-    m_bCancelExport = true;
+    m_pRunner->Cancel();
     ui->ExportButton->setText(tr("正在停止…"));
     ui->ExportButton->setEnabled(false);
 }
 
-void* MainWindow::ExportThreadProc(void* window) {
-    static_cast<MainWindow*>(window)->RunJobs();
-    return nullptr;
+void MainWindow::ShowRunning(QListWidgetItem* item, const QString& outputFolder) {
+    item->setIcon(m_iconProcess1);
+    item->setData(EntryRole::kOutputFolder, outputFolder);
+    item->setData(EntryRole::kProgress, 0);
+    SetEntryData(item, EntryState::Running, EntryText::Running(0, -1), QString());
 }
 
-void MainWindow::RunJobs() {
-    SPace pace;
-    pace.jobs = static_cast<int>(m_jobs.size());
-    for (const ExportJob& job : m_jobs)
-        pace.totalBytes += job.inputBytes;
-    pace.all.Reset(Now(), 0);
-    for (const ExportJob& queued : m_jobs) {
-        if (m_bCancelExport)
-            break;
-        const ExportJob job = queued;
-        PostRunning(job);
-        const SJobOutcome outcome = RunJob(job, pace);
-        pace.finishedBytes += job.inputBytes;
-        ++pace.index;
-        PostOutcome(job, outcome, pace.Percent(pace.finishedBytes, 100));
-    }
-    emit EnabledUI(true);
-}
-
-SJobOutcome MainWindow::RunJob(const ExportJob& job, SPace& pace) {
-    CVyrkConverter converter;
-    SJobOutcome outcome;
-    if (!converter.Init(job.inputPath, job.outputPrefix)) {
-        outcome.reason =
-            EntryText::RecordingFailure(converter.GetFailure(), converter.GetFailureError());
-        outcome.status = EntryText::Failed(outcome.reason);
-        return outcome;
-    }
-    Platform::CreateDirectoryOneLevel(job.outputPrefix);
-    if (!converter.Start()) {
-        outcome.reason = tr("无法开始读取录像");
-        outcome.status = EntryText::Failed(outcome.reason);
-        return outcome;
-    }
-    pace.job.Reset(Now(), 0);
-    pace.lastReport = 0;
-    while (!converter.IsFinished()) {
-        if (m_bCancelExport)
-            converter.Stop(); // still finishes every file it began
-        else
-            ReportProgress(job, converter.GetProgress(), pace);
-        Platform::SleepMs(5);
-    }
-    Platform::SleepMs(10);
-    return Outcome(converter, job);
-}
-
-// What the finished conversion made of the job, with the folder settled: marked as the
-// recording's, cleared of old channel files once complete, removed if left empty.
-SJobOutcome MainWindow::Outcome(const CVyrkConverter& converter, const ExportJob& job) {
-    const std::vector<int> written = converter.GetWrittenChannels();
-    const bool complete = converter.GetState() == CVyrkConverter::State::Converted;
-    COutputFolders::RecordConversion(job.outputPrefix, job.inputPath, written, complete);
-    const QString folder = QString::fromLocal8Bit(job.outputPrefix.c_str());
-    if (written.empty()) // a folder with anything in it stays
-        QDir().rmdir(folder);
-    SJobOutcome outcome;
-    outcome.files = static_cast<int>(written.size());
-    switch (converter.GetState()) {
-    case CVyrkConverter::State::Converted:
-        outcome.state = EntryState::Done;
-        outcome.status = EntryText::Done(outcome.files, FolderName(folder));
-        break;
-    case CVyrkConverter::State::Stopped:
-        outcome.state = EntryState::Stopped;
-        outcome.status = EntryText::Stopped(outcome.files);
-        outcome.reason = tr("导出被停止，录像没有转换完；已写完的通道文件只含停止前的部分。");
-        break;
-    default:
-        outcome.reason = FailureReason(converter);
-        outcome.status = EntryText::Failed(outcome.reason);
-        break;
-    }
-    return outcome;
-}
-
-// Which channel files failed and why, or else why the recording produced nothing.
-QString MainWindow::FailureReason(const CVyrkConverter& converter) {
-    QStringList failures;
-    for (int ch = 0; ch < converter.GetChannelSlots(); ++ch) {
-        if (converter.GetChannelResult(ch) != CVyrkConverter::ChannelResult::Failed)
-            continue;
-        const auto stats = converter.GetChannelStats(ch);
-        failures << (stats ? EntryText::ChannelFailure(ch, stats->failure, stats->error)
-                           : tr("通道 %1 的文件名太长").arg(ch));
-    }
-    return failures.isEmpty()
-               ? EntryText::RecordingFailure(converter.GetFailure(), converter.GetFailureError())
-               : failures.join(tr("；"));
-}
-
-// Four times a second: the running entry's percentage and time left, and the export's.
-void MainWindow::ReportProgress(const ExportJob& job, const SConversionProgress& progress,
-                                SPace& pace) {
-    const double now = Now();
-    if (now - pace.lastReport < 0.25)
-        return;
-    pace.lastReport = now;
-    const int64_t done = std::max<int64_t>(0, progress.bytesConsumed - progress.bytesPending);
-    pace.job.Update(now, static_cast<double>(done));
-    pace.all.Update(now, static_cast<double>(pace.finishedBytes + done));
-    const int percent = std::min(99, static_cast<int>(progress.Fraction() * 100));
-    const QString status =
-        EntryText::Running(percent, pace.job.SecondsLeft(static_cast<double>(progress.bytesTotal)));
-    const int overall = pace.Percent(pace.finishedBytes + done, 99);
-    const QString overallText = EntryText::Overall(
-        pace.index, m_jobCount, pace.all.SecondsLeft(static_cast<double>(pace.totalBytes)));
-    QListWidgetItem* item = job.item;
-    const int index = pace.index;
-    QMetaObject::invokeMethod(
-        this,
-        [this, item, percent, status, overall, overallText, index] {
-            item->setData(EntryRole::kProgress, percent);
-            item->setData(EntryRole::kStatusText, status);
-            m_pProgress->setValue(std::max(m_pProgress->value(), overall));
-            m_pProgress->setFormat("%p%  " + overallText);
-            setWindowTitle(EntryText::Title(m_baseTitle, m_pProgress->value(), index, m_jobCount));
-        },
-        Qt::QueuedConnection);
-}
-
-void MainWindow::PostRunning(const ExportJob& job) {
-    QListWidgetItem* item = job.item;
-    const QString folder = QString::fromLocal8Bit(job.outputPrefix.c_str());
-    QMetaObject::invokeMethod(
-        this,
-        [this, item, folder] {
-            item->setIcon(m_iconProcess1);
-            item->setData(EntryRole::kOutputFolder, folder);
-            item->setData(EntryRole::kProgress, 0);
-            SetEntryData(item, EntryState::Running, EntryText::Running(0, -1), QString());
-        },
-        Qt::QueuedConnection);
-}
-
-void MainWindow::PostOutcome(const ExportJob& job, const SJobOutcome& outcome, int overall) {
-    QListWidgetItem* item = job.item;
-    QMetaObject::invokeMethod(
-        this, [this, item, outcome, overall] { ApplyOutcome(item, outcome, overall); },
-        Qt::QueuedConnection);
+void MainWindow::ShowProgress(QListWidgetItem* item, const SJobProgress& progress) {
+    item->setData(EntryRole::kProgress, progress.percent);
+    item->setData(EntryRole::kStatusText, progress.status);
+    ShowOverall(progress.overall, progress.overallText, progress.finished);
 }
 
 void MainWindow::ApplyOutcome(QListWidgetItem* item, const SJobOutcome& outcome, int overall) {
@@ -590,8 +424,13 @@ void MainWindow::ApplyOutcome(QListWidgetItem* item, const SJobOutcome& outcome,
      : outcome.state == EntryState::Failed ? m_failed
                                            : m_stopped)++;
     const int finished = m_done + m_failed + m_stopped;
-    m_pProgress->setValue(std::max(m_pProgress->value(), overall));
-    m_pProgress->setFormat("%p%  " + EntryText::Overall(finished, m_jobCount, -1));
+    ShowOverall(overall, EntryText::Overall(finished, m_jobCount, -1), finished);
+}
+
+// The bar never goes back, though the estimate of a job's share may.
+void MainWindow::ShowOverall(int percent, const QString& text, int finished) {
+    m_pProgress->setValue(std::max(m_pProgress->value(), percent));
+    m_pProgress->setFormat("%p%  " + text);
     setWindowTitle(EntryText::Title(m_baseTitle, m_pProgress->value(), finished, m_jobCount));
 }
 
@@ -621,12 +460,4 @@ void MainWindow::OnEnabledUI(bool enable) {
     if (enable)
         MessageBoxes::Show(this, stopped ? tr("导出已停止") : tr("导出完成"),
                            EntryText::Counts(m_done, m_failed, m_stopped, notBegun));
-}
-
-void MainWindow::StopExport() {
-    if (!m_bExportThreadStarted)
-        return;
-    m_bCancelExport = true;
-    pthread_join(m_exportThread, nullptr);
-    m_bExportThreadStarted = false;
 }
