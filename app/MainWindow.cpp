@@ -3,8 +3,8 @@
 #include "CEntryDelegate.h"
 #include "CExportRunner.h"
 #include "CGuiMessageRelay.h"
-#include "COutputFolders.h"
 #include "CRecordingDropTarget.h"
+#include "CRecordingList.h"
 #include "CWindowChrome.h"
 #include "EntryText.h"
 #include "Log.h"
@@ -12,7 +12,6 @@
 #include "ui_MainWindow.h"
 
 #include <QtCore/QDir>
-#include <QtCore/QFileInfo>
 #include <QtCore/QSettings>
 #include <QtCore/QStandardPaths>
 #include <QtCore/QUrl>
@@ -36,27 +35,12 @@ std::unique_ptr<QSettings> OpenSettings() {
                                        "vyrk-converter");
 }
 
-// The key that judges two paths to be one recording: links and "." resolved.
-QString RecordingKey(const QString& path) {
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
-}
-
-EntryState StateOf(const QListWidgetItem* item) {
-    return static_cast<EntryState>(item->data(EntryRole::kState).toInt());
-}
-
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QDialog(parent), ui(new Ui::MainWindow) {
     ui->setupUi(this);
     m_pChrome = std::make_unique<CWindowChrome>(*this, *ui);
-    m_iconDone.addFile("./skin/done.png");
-    m_iconError.addFile("./skin/error.png");
-    m_iconProcess.addFile("./skin/Process.png");
-    m_iconProcess1.addFile("./skin/Process1.png");
-    m_iconStopped.addFile("./skin/stopped.png");
+    m_pRecordings = std::make_unique<CRecordingList>(*ui->FileList);
     LoadSettings();
     qRegisterMetaType<QVector<int>>("QVector<int>");
     connect(this, SIGNAL(EnabledUI(bool)), this, SLOT(OnEnabledUI(bool)));
@@ -77,7 +61,7 @@ void MainWindow::InitListAndProgress() {
     auto* remove = new QShortcut(QKeySequence::Delete, list, nullptr, nullptr, Qt::WidgetShortcut);
     connect(remove, &QShortcut::activated, this, [this] {
         if (!m_exporting)
-            RemoveEntries(ui->FileList->selectedItems());
+            m_pRecordings->Remove(ui->FileList->selectedItems());
     });
     connect(ui->ExportDirEdit, &QLineEdit::editingFinished, this,
             [this] { OpenSettings()->setValue(kDirKey, ui->ExportDirEdit->text()); });
@@ -92,7 +76,10 @@ void MainWindow::InitListAndProgress() {
 void MainWindow::InitRunner() {
     m_pRunner = std::make_unique<CExportRunner>();
     CExportRunner* runner = m_pRunner.get();
-    connect(runner, &CExportRunner::JobStarted, this, &MainWindow::ShowRunning);
+    connect(runner, &CExportRunner::JobStarted, this,
+            [this](QListWidgetItem* item, const QString& folder) {
+                m_pRecordings->ShowRunning(item, folder);
+            });
     connect(runner, &CExportRunner::JobProgress, this, &MainWindow::ShowProgress);
     connect(runner, &CExportRunner::JobFinished, this, &MainWindow::ApplyOutcome);
     connect(runner, &CExportRunner::Finished, this, [this] { emit EnabledUI(true); });
@@ -184,19 +171,7 @@ void MainWindow::on_AddFButton_clicked() {
 }
 
 void MainWindow::AddRecordings(const QStringList& paths) {
-    for (const QString& path : paths) {
-        const QString key = RecordingKey(path);
-        if (m_listedPaths.count(key.toStdWString()))
-            continue;
-        auto* item = new QListWidgetItem();
-        item->setIcon(m_iconProcess);
-        item->setData(Qt::DisplayRole, path);
-        item->setData(EntryRole::kState, static_cast<int>(EntryState::Waiting));
-        item->setData(EntryRole::kKey, key);
-        item->setToolTip(path);
-        ui->FileList->addItem(item);
-        m_listedPaths.insert(key.toStdWString());
-    }
+    m_pRecordings->Add(paths);
 }
 
 void MainWindow::on_SelectExportDir_clicked() {
@@ -213,19 +188,11 @@ void MainWindow::on_DeleteButton_clicked() {
     QList<QListWidgetItem*> items = ui->FileList->selectedItems();
     if (items.isEmpty() && ui->FileList->currentItem())
         items << ui->FileList->currentItem();
-    RemoveEntries(items);
-}
-
-void MainWindow::RemoveEntries(const QList<QListWidgetItem*>& items) {
-    for (QListWidgetItem* item : items) {
-        m_listedPaths.erase(item->data(EntryRole::kKey).toString().toStdWString());
-        delete ui->FileList->takeItem(ui->FileList->row(item));
-    }
+    m_pRecordings->Remove(items);
 }
 
 void MainWindow::on_DeleteAllButton_clicked() {
-    m_listedPaths.clear();
-    ui->FileList->clear();
+    m_pRecordings->Clear();
 }
 
 void MainWindow::on_UseSrcDirCheckBox_stateChanged(int) {
@@ -249,7 +216,7 @@ void MainWindow::ShowEntryMenu(const QPoint& pos) {
     const QString folder = item ? item->data(EntryRole::kOutputFolder).toString() : QString();
     open->setEnabled(!folder.isEmpty() && QDir(folder).exists());
     reason->setEnabled(item && !item->data(EntryRole::kReason).toString().isEmpty());
-    again->setEnabled(item && !m_exporting && StateOf(item) != EntryState::Waiting);
+    again->setEnabled(item && !m_exporting && CRecordingList::StateOf(item) != EntryState::Waiting);
     remove->setEnabled(item && !m_exporting);
     QAction* stop = nullptr;
     if (m_exporting) {
@@ -264,9 +231,9 @@ void MainWindow::ShowEntryMenu(const QPoint& pos) {
         ShowReason(item);
     else if (chosen == again)
         for (QListWidgetItem* selected : ui->FileList->selectedItems())
-            ResetEntry(selected);
+            m_pRecordings->Reset(selected);
     else if (chosen == remove)
-        RemoveEntries(ui->FileList->selectedItems());
+        m_pRecordings->Remove(ui->FileList->selectedItems());
     else if (chosen && chosen == stop)
         RequestStop();
 }
@@ -276,28 +243,6 @@ void MainWindow::ShowReason(QListWidgetItem* item) {
                        item->text() + "\n\n" + item->data(EntryRole::kReason).toString());
 }
 
-void MainWindow::ResetEntry(QListWidgetItem* item) {
-    item->setIcon(m_iconProcess);
-    SetEntryData(item, EntryState::Waiting, QString(), QString());
-    item->setData(EntryRole::kProgress, QVariant());
-}
-
-void MainWindow::SetEntryData(QListWidgetItem* item, EntryState state, const QString& status,
-                              const QString& reason) {
-    item->setData(EntryRole::kState, static_cast<int>(state));
-    item->setData(EntryRole::kStatusText, status);
-    item->setData(EntryRole::kReason, reason);
-    QString tip = item->text();
-    if (!status.isEmpty())
-        tip += "\n" + status;
-    if (!reason.isEmpty() && reason != status)
-        tip += "\n" + reason;
-    const QString folder = item->data(EntryRole::kOutputFolder).toString();
-    if (!folder.isEmpty() && state != EntryState::Waiting)
-        tip += "\n" + tr("输出目录：%1").arg(QDir::toNativeSeparators(QDir::cleanPath(folder)));
-    item->setToolTip(tip);
-}
-
 // ---- export -----------------------------------------------------------------------------------
 
 void MainWindow::on_ExportButton_clicked() {
@@ -305,7 +250,7 @@ void MainWindow::on_ExportButton_clicked() {
         RequestStop();
         return;
     }
-    if (!HasEntriesToConvert()) {
+    if (!m_pRecordings->HasEntriesToConvert()) {
         MessageBoxes::Show(this, tr("没有需要导出的录像"),
                            ui->FileList->count() == 0
                                ? tr("请先添加录像。")
@@ -324,57 +269,15 @@ void MainWindow::on_ExportButton_clicked() {
             return;
         }
     }
-    std::deque<ExportJob> jobs = BuildJobs(outputDir, beside);
+    std::deque<ExportJob> jobs = m_pRecordings->BuildJobs(outputDir, beside);
+    m_jobCount = static_cast<int>(jobs.size());
     SetExporting(true);
     if (!m_pRunner->Start(std::move(jobs))) {
         LogError("ExportButton cannot start the export thread..");
         SetExporting(false);
-        ClearWaitingTexts();
+        m_pRecordings->ClearWaitingTexts();
         MessageBoxes::Show(this, tr("无法开始导出"), tr("系统无法创建导出线程。"));
     }
-}
-
-bool MainWindow::HasEntriesToConvert() const {
-    for (int row = 0; row < ui->FileList->count(); ++row)
-        if (StateOf(ui->FileList->item(row)) != EntryState::Done)
-            return true;
-    return false;
-}
-
-void MainWindow::ClearWaitingTexts() {
-    for (int row = 0; row < ui->FileList->count(); ++row) {
-        QListWidgetItem* item = ui->FileList->item(row);
-        if (StateOf(item) == EntryState::Waiting)
-            SetEntryData(item, EntryState::Waiting, QString(), QString());
-    }
-}
-
-// One job per entry not yet done, each with a folder no other recording of the export uses,
-// nor any entry converted earlier.
-std::deque<ExportJob> MainWindow::BuildJobs(const QString& outputDir, bool beside) {
-    COutputFolders folders;
-    for (int row = 0; row < ui->FileList->count(); ++row) {
-        const QListWidgetItem* item = ui->FileList->item(row);
-        const QString folder = item->data(EntryRole::kOutputFolder).toString();
-        if (StateOf(item) == EntryState::Done && !folder.isEmpty())
-            folders.Reserve(folder.toLocal8Bit().toStdString());
-    }
-    std::deque<ExportJob> jobs;
-    for (int row = 0; row < ui->FileList->count(); ++row) {
-        QListWidgetItem* item = ui->FileList->item(row);
-        if (StateOf(item) == EntryState::Done)
-            continue;
-        const QString path = item->text();
-        const QFileInfo info(path);
-        const QString dir = beside ? info.absolutePath() : outputDir;
-        const std::string input = path.toLocal8Bit().toStdString();
-        jobs.push_back(
-            {item, folders.Claim(dir.toLocal8Bit().toStdString(), input), input, info.size()});
-        item->setIcon(m_iconProcess);
-        SetEntryData(item, EntryState::Waiting, tr("等待导出"), QString());
-    }
-    m_jobCount = static_cast<int>(jobs.size());
-    return jobs;
 }
 
 void MainWindow::SetExporting(bool exporting) {
@@ -402,24 +305,13 @@ void MainWindow::RequestStop() {
     ui->ExportButton->setEnabled(false);
 }
 
-void MainWindow::ShowRunning(QListWidgetItem* item, const QString& outputFolder) {
-    item->setIcon(m_iconProcess1);
-    item->setData(EntryRole::kOutputFolder, outputFolder);
-    item->setData(EntryRole::kProgress, 0);
-    SetEntryData(item, EntryState::Running, EntryText::Running(0, -1), QString());
-}
-
 void MainWindow::ShowProgress(QListWidgetItem* item, const SJobProgress& progress) {
-    item->setData(EntryRole::kProgress, progress.percent);
-    item->setData(EntryRole::kStatusText, progress.status);
+    m_pRecordings->ShowProgress(item, progress.percent, progress.status);
     ShowOverall(progress.overall, progress.overallText, progress.finished);
 }
 
 void MainWindow::ApplyOutcome(QListWidgetItem* item, const SJobOutcome& outcome, int overall) {
-    item->setIcon(IconFor(outcome.state));
-    if (outcome.state == EntryState::Done)
-        item->setData(EntryRole::kProgress, 100);
-    SetEntryData(item, outcome.state, outcome.status, outcome.reason);
+    m_pRecordings->ShowOutcome(item, outcome);
     (outcome.state == EntryState::Done     ? m_done
      : outcome.state == EntryState::Failed ? m_failed
                                            : m_stopped)++;
@@ -435,19 +327,7 @@ void MainWindow::ShowOverall(int percent, const QString& text, int finished) {
 }
 
 const QIcon& MainWindow::IconFor(EntryState state) const {
-    switch (state) {
-    case EntryState::Running:
-        return m_iconProcess1;
-    case EntryState::Done:
-        return m_iconDone;
-    case EntryState::Failed:
-        return m_iconError;
-    case EntryState::Stopped:
-        return m_iconStopped;
-    case EntryState::Waiting:
-        break;
-    }
-    return m_iconProcess;
+    return m_pRecordings->IconFor(state);
 }
 
 void MainWindow::OnEnabledUI(bool enable) {
@@ -456,7 +336,7 @@ void MainWindow::OnEnabledUI(bool enable) {
     SetExporting(!enable);
     for (QPushButton* b : {ui->ExportButton, ui->DeleteAllButton, ui->DeleteButton, ui->AddFButton})
         b->setEnabled(enable);
-    ClearWaitingTexts();
+    m_pRecordings->ClearWaitingTexts();
     if (enable)
         MessageBoxes::Show(this, stopped ? tr("导出已停止") : tr("导出完成"),
                            EntryText::Counts(m_done, m_failed, m_stopped, notBegun));

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "EntryState.h"
-#include "ExportJob.h"
 #include "SJobOutcome.h"
 
 #include <QtCore/QPoint>
@@ -9,13 +8,11 @@
 #include <QtGui/QIcon>
 #include <QtWidgets/QDialog>
 
-#include <deque>
 #include <memory>
-#include <set>
-#include <string>
 
 class CExportRunner;
 class CGuiMessageRelay;
+class CRecordingList;
 class CWindowChrome;
 class QListWidgetItem;
 class QCloseEvent;
@@ -29,9 +26,10 @@ class MainWindow;
 }
 
 // The converter's only window: a frameless dialog with its own title bar (CWindowChrome), the
-// list of recordings, the output-folder controls, and the export, which CExportRunner converts.
-// Each list entry shows its state (icon and a status text with the reason of a failure); while
-// an export runs, the export button stops it and a bar shows the overall progress.
+// list of recordings (CRecordingList), the output-folder controls, and the export, which
+// CExportRunner converts. Each list entry shows its state (icon and a status text with the
+// reason of a failure); while an export runs, the export button stops it and a bar shows the
+// overall progress.
 class MainWindow : public QDialog {
     Q_OBJECT
 
@@ -69,36 +67,21 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    void ShowRunning(QListWidgetItem* item, const QString& outputFolder);
     void ShowProgress(QListWidgetItem* item, const SJobProgress& progress);
     void ApplyOutcome(QListWidgetItem* item, const SJobOutcome& outcome, int overall);
     void ShowOverall(int percent, const QString& text, int finished);
     void RequestStop();
     void SetExporting(bool exporting);
     bool ConfirmQuit();
-    bool HasEntriesToConvert() const;
-    std::deque<ExportJob> BuildJobs(const QString& outputDir, bool beside);
-    void ClearWaitingTexts();
-
     void ShowEntryMenu(const QPoint& pos);
-    void RemoveEntries(const QList<QListWidgetItem*>& items);
-    void ResetEntry(QListWidgetItem* item);
     void ShowReason(QListWidgetItem* item);
-    static void SetEntryData(QListWidgetItem* item, EntryState state, const QString& status,
-                             const QString& reason);
     void LoadSettings();
     void InitListAndProgress();
     void InitRunner();
 
-    QIcon m_iconDone;
-    QIcon m_iconError;
-    QIcon m_iconProcess;
-    QIcon m_iconProcess1;
-    QIcon m_iconStopped;
     Ui::MainWindow* ui;
-    std::set<std::wstring> m_listedPaths;
-
     std::unique_ptr<CWindowChrome> m_pChrome;
+    std::unique_ptr<CRecordingList> m_pRecordings;
     std::unique_ptr<CGuiMessageRelay> m_pMessages;
     std::unique_ptr<CExportRunner> m_pRunner;
 
