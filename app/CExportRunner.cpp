@@ -58,23 +58,23 @@ CExportRunner::~CExportRunner() {
 }
 
 bool CExportRunner::Start(std::deque<ExportJob> jobs) {
-    if (m_bExportThreadStarted) {
-        // The previous export's worker has already ended (no export could start until then).
-        pthread_join(m_exportThread, nullptr);
-        m_bExportThreadStarted = false;
-    }
+    // The previous export's worker has already ended (no export could start until then).
+    Join();
     m_jobs = std::move(jobs);
     m_bCancelExport = false;
-    if (pthread_create(&m_exportThread, nullptr, &CExportRunner::ExportThreadProc, this) != 0)
-        return false;
-    m_bExportThreadStarted = true;
-    return true;
+    m_bExportThreadStarted =
+        pthread_create(&m_exportThread, nullptr, &CExportRunner::ExportThreadProc, this) == 0;
+    return m_bExportThreadStarted;
 }
 
 void CExportRunner::Stop() {
+    Cancel();
+    Join();
+}
+
+void CExportRunner::Join() {
     if (!m_bExportThreadStarted)
         return;
-    m_bCancelExport = true;
     pthread_join(m_exportThread, nullptr);
     m_bExportThreadStarted = false;
 }

@@ -46,6 +46,8 @@ signals:
 private:
     struct SPace;
 
+    // Waits for a worker that was started and not yet waited for.
+    void Join();
     static void* ExportThreadProc(void* runner);
     void RunJobs();
     SJobOutcome RunJob(const ExportJob& job, SPace& pace);
