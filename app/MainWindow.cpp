@@ -260,15 +260,22 @@ void MainWindow::on_ExportButton_clicked() {
     }
     const QString outputDir = ui->ExportDirEdit->text();
     const bool beside = ui->UseSrcDirCheckBox->isChecked();
-    if (!beside) {
-        OpenSettings()->setValue(kDirKey, outputDir);
-        QDir().mkpath(outputDir);
-        // An empty text would name the current folder and put the outputs at the root.
-        if (outputDir.isEmpty() || !QDir(outputDir).exists()) {
-            MessageBoxes::Show(nullptr, QString::fromUtf8("输出目录不存在."));
-            return;
-        }
-    }
+    if (beside || MakeOutputFolder(outputDir))
+        StartExport(outputDir, beside);
+}
+
+// Remembers the folder and makes it; false, and said so, when it cannot be made.
+bool MainWindow::MakeOutputFolder(const QString& outputDir) {
+    OpenSettings()->setValue(kDirKey, outputDir);
+    QDir().mkpath(outputDir);
+    // An empty text would name the current folder and put the outputs at the root.
+    if (!outputDir.isEmpty() && QDir(outputDir).exists())
+        return true;
+    MessageBoxes::Show(nullptr, QString::fromUtf8("输出目录不存在."));
+    return false;
+}
+
+void MainWindow::StartExport(const QString& outputDir, bool beside) {
     std::deque<ExportJob> jobs = m_pRecordings->BuildJobs(outputDir, beside);
     m_jobCount = static_cast<int>(jobs.size());
     SetExporting(true);

@@ -70,6 +70,8 @@ private:
     void ShowProgress(QListWidgetItem* item, const SJobProgress& progress);
     void ApplyOutcome(QListWidgetItem* item, const SJobOutcome& outcome, int overall);
     void ShowOverall(int percent, const QString& text, int finished);
+    bool MakeOutputFolder(const QString& outputDir);
+    void StartExport(const QString& outputDir, bool beside);
     void RequestStop();
     void SetExporting(bool exporting);
     bool ConfirmQuit();
