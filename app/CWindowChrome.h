@@ -14,8 +14,9 @@ class MainWindow;
 
 // The frameless window's own title bar: its flags and glyphs, dragging by any part that leaves
 // the mouse to the window, maximizing to the primary screen and back to the exact geometry it
-// had (never the toolkit's maximized state), and minimizing. The dialog's size grip resizes it.
-// GUI thread only; the window owns it and hands it its mouse events.
+// had (never the toolkit's maximized state), and minimizing; the dialog's own size grip may grow
+// the window past its form's size. GUI thread only; the window owns it and hands it its mouse
+// events.
 class CWindowChrome : public QObject {
 public:
     // The window and its form must outlive the chrome.
