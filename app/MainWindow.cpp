@@ -1,45 +1,31 @@
 #include "MainWindow.h"
 
 #include "CEntryDelegate.h"
+#include "CExportRunner.h"
 #include "CGuiMessageRelay.h"
-#include "COutputFolders.h"
 #include "CRecordingDropTarget.h"
-#include "CTimeLeftEstimate.h"
-#include "CVyrkConverter.h"
+#include "CRecordingList.h"
+#include "CWindowChrome.h"
 #include "EntryText.h"
-#include "IconHelper.h"
 #include "Log.h"
 #include "MessageBoxes.h"
-#include "Platform.h"
 #include "ui_MainWindow.h"
 
 #include <QtCore/QDir>
-#include <QtCore/QFileInfo>
-#include <QtCore/QMetaObject>
 #include <QtCore/QSettings>
 #include <QtCore/QStandardPaths>
 #include <QtCore/QUrl>
 #include <QtCore/QVector>
 #include <QtGui/QDesktopServices>
-#include <QtGui/QGuiApplication>
 #include <QtGui/QKeyEvent>
-#include <QtGui/QMouseEvent>
-#include <QtGui/QScreen>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QShortcut>
 
-#include <chrono>
-
 namespace {
 
-const QChar kGlyphClose(0xF00D);
-const QChar kGlyphMaximize(0xF096);
-const QChar kGlyphRestore(0xF079);
-const QChar kGlyphMinimize(0xF068);
-const QChar kGlyphCamera(0xF030);
 const char* const kUseSourceDirKey = "isUseSrcDir";
 const char* const kDirKey = "Dir";
 
@@ -49,70 +35,22 @@ std::unique_ptr<QSettings> OpenSettings() {
                                        "vyrk-converter");
 }
 
-// Seconds on a steady clock.
-double Now() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-// The key that judges two paths to be one recording: links and "." resolved.
-QString RecordingKey(const QString& path) {
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
-}
-
-EntryState StateOf(const QListWidgetItem* item) {
-    return static_cast<EntryState>(item->data(EntryRole::kState).toInt());
-}
-
-// The name of an output folder given as a prefix ending in "/".
-QString FolderName(const QString& prefix) {
-    return QFileInfo(QDir::cleanPath(prefix)).fileName();
-}
-
 } // namespace
 
-// How far the export has come, kept by the worker for its progress reports.
-struct MainWindow::SPace {
-    int index = 0; // jobs finished
-    int jobs = 0;
-    int64_t finishedBytes = 0;
-    int64_t totalBytes = 0;
-    CTimeLeftEstimate job;
-    CTimeLeftEstimate all;
-    double lastReport = 0;
-
-    // The export's percentage, by bytes (by recordings when all are empty), at most `cap`.
-    int Percent(int64_t doneBytes, int cap) const {
-        if (totalBytes <= 0)
-            return jobs > 0 ? std::min(cap, index * 100 / jobs) : 0;
-        return static_cast<int>(std::min<int64_t>(cap, doneBytes * 100 / totalBytes));
-    }
-};
-
-MainWindow::MainWindow(QWidget* parent)
-    : QDialog(parent), m_dragging(false), m_maximized(false), ui(new Ui::MainWindow),
-      m_exportThread(), m_bExportThreadStarted(false), m_bCancelExport(false) {
+MainWindow::MainWindow(QWidget* parent) : QDialog(parent), ui(new Ui::MainWindow) {
     ui->setupUi(this);
-    InitWindowChrome();
-    m_iconDone.addFile("./skin/done.png");
-    m_iconError.addFile("./skin/error.png");
-    m_iconProcess.addFile("./skin/Process.png");
-    m_iconProcess1.addFile("./skin/Process1.png");
-    m_iconStopped.addFile("./skin/stopped.png");
+    m_pChrome = std::make_unique<CWindowChrome>(*this, *ui);
+    m_pRecordings = std::make_unique<CRecordingList>(*ui->FileList);
     LoadSettings();
     qRegisterMetaType<QVector<int>>("QVector<int>");
     connect(this, SIGNAL(EnabledUI(bool)), this, SLOT(OnEnabledUI(bool)));
     m_pMessages = std::make_unique<CGuiMessageRelay>(this);
     InitListAndProgress();
+    InitRunner();
 }
 
 void MainWindow::InitListAndProgress() {
     m_baseTitle = windowTitle();
-    // The form's Maximum policy would cap the window at its size hint, so that the size grip
-    // snapped back to the minimum whichever way it was dragged.
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     QListWidget* list = ui->FileList;
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list->setItemDelegate(new CEntryDelegate(list));
@@ -123,7 +61,7 @@ void MainWindow::InitListAndProgress() {
     auto* remove = new QShortcut(QKeySequence::Delete, list, nullptr, nullptr, Qt::WidgetShortcut);
     connect(remove, &QShortcut::activated, this, [this] {
         if (!m_exporting)
-            RemoveEntries(ui->FileList->selectedItems());
+            m_pRecordings->Remove(ui->FileList->selectedItems());
     });
     connect(ui->ExportDirEdit, &QLineEdit::editingFinished, this,
             [this] { OpenSettings()->setValue(kDirKey, ui->ExportDirEdit->text()); });
@@ -134,10 +72,23 @@ void MainWindow::InitListAndProgress() {
     ui->verticalLayout->insertWidget(1, m_pProgress);
 }
 
+// The runner's reports arrive queued, on the GUI thread, in the order the worker made them.
+void MainWindow::InitRunner() {
+    m_pRunner = std::make_unique<CExportRunner>();
+    CExportRunner* runner = m_pRunner.get();
+    connect(runner, &CExportRunner::JobStarted, this,
+            [this](QListWidgetItem* item, const QString& folder) {
+                m_pRecordings->ShowRunning(item, folder);
+            });
+    connect(runner, &CExportRunner::JobProgress, this, &MainWindow::ShowProgress);
+    connect(runner, &CExportRunner::JobFinished, this, &MainWindow::ApplyOutcome);
+    connect(runner, &CExportRunner::Finished, this, [this] { emit EnabledUI(true); });
+}
+
 MainWindow::~MainWindow() {
     // A running export is stopped first: every file it began is finished, and the worker is
     // gone before anything it uses is destroyed.
-    StopExport();
+    m_pRunner->Stop();
     m_pMessages.reset();
     delete ui;
 }
@@ -151,20 +102,7 @@ void MainWindow::LoadSettings() {
     settings->setValue(kDirKey, ui->ExportDirEdit->text());
 }
 
-// ---- window chrome ----------------------------------------------------------------------------
-
-void MainWindow::InitWindowChrome() {
-    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinMaxButtonsHint);
-    m_normalGeometry = geometry();
-    m_maximized = false;
-    m_dragging = false;
-    ui->lab_Title->installEventFilter(this);
-    IconHelper::Instance()->SetIcon(ui->btnMenu_Close, kGlyphClose, 10);
-    IconHelper::Instance()->SetIcon(ui->btnMenu_Max, kGlyphMaximize, 10);
-    IconHelper::Instance()->SetIcon(ui->btnMenu_Min, kGlyphMinimize, 10);
-    IconHelper::Instance()->SetIcon(ui->lab_Ico, kGlyphCamera, 12);
-}
+// ---- keys, closing and the title bar -----------------------------------------------------------
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
     // Esc would reject the dialog and so close the program; Enter would press a button the
@@ -195,53 +133,24 @@ bool MainWindow::ConfirmQuit() {
                                 "其余录像不会转换。"));
 }
 
-bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonDblClick) {
-        ToggleMaximized();
-        return true;
-    }
-    return QObject::eventFilter(watched, event);
-}
-
 void MainWindow::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton)
-        return;
-    m_dragging = true;
-    m_dragOffset = event->globalPos() - pos();
-    event->accept();
+    m_pChrome->MousePress(event);
 }
 
 void MainWindow::mouseMoveEvent(QMouseEvent* event) {
-    if (!m_dragging || event->buttons() == Qt::NoButton || m_maximized)
-        return;
-    move(event->globalPos() - m_dragOffset);
-    event->accept();
+    m_pChrome->MouseMove(event);
 }
 
 void MainWindow::mouseReleaseEvent(QMouseEvent*) {
-    m_dragging = false;
+    m_pChrome->MouseRelease();
 }
 
 void MainWindow::on_btnMenu_Max_clicked() {
-    ToggleMaximized();
-}
-
-void MainWindow::ToggleMaximized() {
-    if (m_maximized) {
-        setGeometry(m_normalGeometry);
-        IconHelper::Instance()->SetIcon(ui->btnMenu_Max, kGlyphMaximize, 10);
-        ui->btnMenu_Max->setToolTip(tr("最大化"));
-    } else {
-        m_normalGeometry = geometry();
-        setGeometry(QGuiApplication::primaryScreen()->geometry());
-        IconHelper::Instance()->SetIcon(ui->btnMenu_Max, kGlyphRestore, 10);
-        ui->btnMenu_Max->setToolTip(tr("还原"));
-    }
-    m_maximized = !m_maximized;
+    m_pChrome->ToggleMaximized();
 }
 
 void MainWindow::on_btnMenu_Min_clicked() {
-    showMinimized();
+    m_pChrome->Minimize();
 }
 
 void MainWindow::on_btnMenu_Close_clicked() {
@@ -262,19 +171,7 @@ void MainWindow::on_AddFButton_clicked() {
 }
 
 void MainWindow::AddRecordings(const QStringList& paths) {
-    for (const QString& path : paths) {
-        const QString key = RecordingKey(path);
-        if (m_listedPaths.count(key.toStdWString()))
-            continue;
-        auto* item = new QListWidgetItem();
-        item->setIcon(m_iconProcess);
-        item->setData(Qt::DisplayRole, path);
-        item->setData(EntryRole::kState, static_cast<int>(EntryState::Waiting));
-        item->setData(EntryRole::kKey, key);
-        item->setToolTip(path);
-        ui->FileList->addItem(item);
-        m_listedPaths.insert(key.toStdWString());
-    }
+    m_pRecordings->Add(paths);
 }
 
 void MainWindow::on_SelectExportDir_clicked() {
@@ -291,19 +188,11 @@ void MainWindow::on_DeleteButton_clicked() {
     QList<QListWidgetItem*> items = ui->FileList->selectedItems();
     if (items.isEmpty() && ui->FileList->currentItem())
         items << ui->FileList->currentItem();
-    RemoveEntries(items);
-}
-
-void MainWindow::RemoveEntries(const QList<QListWidgetItem*>& items) {
-    for (QListWidgetItem* item : items) {
-        m_listedPaths.erase(item->data(EntryRole::kKey).toString().toStdWString());
-        delete ui->FileList->takeItem(ui->FileList->row(item));
-    }
+    m_pRecordings->Remove(items);
 }
 
 void MainWindow::on_DeleteAllButton_clicked() {
-    m_listedPaths.clear();
-    ui->FileList->clear();
+    m_pRecordings->Clear();
 }
 
 void MainWindow::on_UseSrcDirCheckBox_stateChanged(int) {
@@ -327,7 +216,7 @@ void MainWindow::ShowEntryMenu(const QPoint& pos) {
     const QString folder = item ? item->data(EntryRole::kOutputFolder).toString() : QString();
     open->setEnabled(!folder.isEmpty() && QDir(folder).exists());
     reason->setEnabled(item && !item->data(EntryRole::kReason).toString().isEmpty());
-    again->setEnabled(item && !m_exporting && StateOf(item) != EntryState::Waiting);
+    again->setEnabled(item && !m_exporting && CRecordingList::StateOf(item) != EntryState::Waiting);
     remove->setEnabled(item && !m_exporting);
     QAction* stop = nullptr;
     if (m_exporting) {
@@ -342,9 +231,9 @@ void MainWindow::ShowEntryMenu(const QPoint& pos) {
         ShowReason(item);
     else if (chosen == again)
         for (QListWidgetItem* selected : ui->FileList->selectedItems())
-            ResetEntry(selected);
+            m_pRecordings->Reset(selected);
     else if (chosen == remove)
-        RemoveEntries(ui->FileList->selectedItems());
+        m_pRecordings->Remove(ui->FileList->selectedItems());
     else if (chosen && chosen == stop)
         RequestStop();
 }
@@ -354,28 +243,6 @@ void MainWindow::ShowReason(QListWidgetItem* item) {
                        item->text() + "\n\n" + item->data(EntryRole::kReason).toString());
 }
 
-void MainWindow::ResetEntry(QListWidgetItem* item) {
-    item->setIcon(m_iconProcess);
-    SetEntryData(item, EntryState::Waiting, QString(), QString());
-    item->setData(EntryRole::kProgress, QVariant());
-}
-
-void MainWindow::SetEntryData(QListWidgetItem* item, EntryState state, const QString& status,
-                              const QString& reason) {
-    item->setData(EntryRole::kState, static_cast<int>(state));
-    item->setData(EntryRole::kStatusText, status);
-    item->setData(EntryRole::kReason, reason);
-    QString tip = item->text();
-    if (!status.isEmpty())
-        tip += "\n" + status;
-    if (!reason.isEmpty() && reason != status)
-        tip += "\n" + reason;
-    const QString folder = item->data(EntryRole::kOutputFolder).toString();
-    if (!folder.isEmpty() && state != EntryState::Waiting)
-        tip += "\n" + tr("输出目录：%1").arg(QDir::toNativeSeparators(QDir::cleanPath(folder)));
-    item->setToolTip(tip);
-}
-
 // ---- export -----------------------------------------------------------------------------------
 
 void MainWindow::on_ExportButton_clicked() {
@@ -383,7 +250,7 @@ void MainWindow::on_ExportButton_clicked() {
         RequestStop();
         return;
     }
-    if (!HasEntriesToConvert()) {
+    if (!m_pRecordings->HasEntriesToConvert()) {
         MessageBoxes::Show(this, tr("没有需要导出的录像"),
                            ui->FileList->count() == 0
                                ? tr("请先添加录像。")
@@ -393,73 +260,31 @@ void MainWindow::on_ExportButton_clicked() {
     }
     const QString outputDir = ui->ExportDirEdit->text();
     const bool beside = ui->UseSrcDirCheckBox->isChecked();
-    if (!beside) {
-        OpenSettings()->setValue(kDirKey, outputDir);
-        QDir().mkpath(outputDir);
-        // An empty text would name the current folder and put the outputs at the root.
-        if (outputDir.isEmpty() || !QDir(outputDir).exists()) {
-            MessageBoxes::Show(nullptr, QString::fromUtf8("输出目录不存在."));
-            return;
-        }
-    }
-    BuildJobs(outputDir, beside);
-    SetExporting(true);
-    if (m_bExportThreadStarted) {
-        // The previous export's worker has already ended (no export could start until then).
-        pthread_join(m_exportThread, nullptr);
-        m_bExportThreadStarted = false;
-    }
-    m_bCancelExport = false;
-    if (pthread_create(&m_exportThread, nullptr, &MainWindow::ExportThreadProc, this) != 0) {
-        LogError("ExportButton cannot start the export thread..");
-        SetExporting(false);
-        ClearWaitingTexts();
-        MessageBoxes::Show(this, tr("无法开始导出"), tr("系统无法创建导出线程。"));
-        return;
-    }
-    m_bExportThreadStarted = true;
+    if (beside || MakeOutputFolder(outputDir))
+        StartExport(outputDir, beside);
 }
 
-bool MainWindow::HasEntriesToConvert() const {
-    for (int row = 0; row < ui->FileList->count(); ++row)
-        if (StateOf(ui->FileList->item(row)) != EntryState::Done)
-            return true;
+// Remembers the folder and makes it; false, and said so, when it cannot be made.
+bool MainWindow::MakeOutputFolder(const QString& outputDir) {
+    OpenSettings()->setValue(kDirKey, outputDir);
+    QDir().mkpath(outputDir);
+    // An empty text would name the current folder and put the outputs at the root.
+    if (!outputDir.isEmpty() && QDir(outputDir).exists())
+        return true;
+    MessageBoxes::Show(nullptr, QString::fromUtf8("输出目录不存在."));
     return false;
 }
 
-void MainWindow::ClearWaitingTexts() {
-    for (int row = 0; row < ui->FileList->count(); ++row) {
-        QListWidgetItem* item = ui->FileList->item(row);
-        if (StateOf(item) == EntryState::Waiting)
-            SetEntryData(item, EntryState::Waiting, QString(), QString());
+void MainWindow::StartExport(const QString& outputDir, bool beside) {
+    std::deque<ExportJob> jobs = m_pRecordings->BuildJobs(outputDir, beside);
+    m_jobCount = static_cast<int>(jobs.size());
+    SetExporting(true);
+    if (!m_pRunner->Start(std::move(jobs))) {
+        LogError("ExportButton cannot start the export thread..");
+        SetExporting(false);
+        m_pRecordings->ClearWaitingTexts();
+        MessageBoxes::Show(this, tr("无法开始导出"), tr("系统无法创建导出线程。"));
     }
-}
-
-// One job per entry not yet done, each with a folder no other recording of the export uses,
-// nor any entry converted earlier.
-void MainWindow::BuildJobs(const QString& outputDir, bool beside) {
-    COutputFolders folders;
-    for (int row = 0; row < ui->FileList->count(); ++row) {
-        const QListWidgetItem* item = ui->FileList->item(row);
-        const QString folder = item->data(EntryRole::kOutputFolder).toString();
-        if (StateOf(item) == EntryState::Done && !folder.isEmpty())
-            folders.Reserve(folder.toLocal8Bit().toStdString());
-    }
-    m_jobs.clear();
-    for (int row = 0; row < ui->FileList->count(); ++row) {
-        QListWidgetItem* item = ui->FileList->item(row);
-        if (StateOf(item) == EntryState::Done)
-            continue;
-        const QString path = item->text();
-        const QFileInfo info(path);
-        const QString dir = beside ? info.absolutePath() : outputDir;
-        const std::string input = path.toLocal8Bit().toStdString();
-        m_jobs.push_back(
-            {item, folders.Claim(dir.toLocal8Bit().toStdString(), input), input, info.size()});
-        item->setIcon(m_iconProcess);
-        SetEntryData(item, EntryState::Waiting, tr("等待导出"), QString());
-    }
-    m_jobCount = static_cast<int>(m_jobs.size());
 }
 
 void MainWindow::SetExporting(bool exporting) {
@@ -482,186 +307,34 @@ void MainWindow::RequestStop() {
     if (!m_exporting || m_stopRequested)
         return;
     m_stopRequested = true;
-    m_bCancelExport = true;
+    m_pRunner->Cancel();
     ui->ExportButton->setText(tr("正在停止…"));
     ui->ExportButton->setEnabled(false);
 }
 
-void* MainWindow::ExportThreadProc(void* window) {
-    static_cast<MainWindow*>(window)->RunJobs();
-    return nullptr;
-}
-
-void MainWindow::RunJobs() {
-    SPace pace;
-    pace.jobs = static_cast<int>(m_jobs.size());
-    for (const ExportJob& job : m_jobs)
-        pace.totalBytes += job.inputBytes;
-    pace.all.Reset(Now(), 0);
-    for (const ExportJob& queued : m_jobs) {
-        if (m_bCancelExport)
-            break;
-        const ExportJob job = queued;
-        PostRunning(job);
-        const SJobOutcome outcome = RunJob(job, pace);
-        pace.finishedBytes += job.inputBytes;
-        ++pace.index;
-        PostOutcome(job, outcome, pace.Percent(pace.finishedBytes, 100));
-    }
-    emit EnabledUI(true);
-}
-
-SJobOutcome MainWindow::RunJob(const ExportJob& job, SPace& pace) {
-    CVyrkConverter converter;
-    SJobOutcome outcome;
-    if (!converter.Init(job.inputPath, job.outputPrefix)) {
-        outcome.reason =
-            EntryText::RecordingFailure(converter.GetFailure(), converter.GetFailureError());
-        outcome.status = EntryText::Failed(outcome.reason);
-        return outcome;
-    }
-    Platform::CreateDirectoryOneLevel(job.outputPrefix);
-    if (!converter.Start()) {
-        outcome.reason = tr("无法开始读取录像");
-        outcome.status = EntryText::Failed(outcome.reason);
-        return outcome;
-    }
-    pace.job.Reset(Now(), 0);
-    pace.lastReport = 0;
-    while (!converter.IsFinished()) {
-        if (m_bCancelExport)
-            converter.Stop(); // still finishes every file it began
-        else
-            ReportProgress(job, converter.GetProgress(), pace);
-        Platform::SleepMs(5);
-    }
-    Platform::SleepMs(10);
-    return Outcome(converter, job);
-}
-
-// What the finished conversion made of the job, with the folder settled: marked as the
-// recording's, cleared of old channel files once complete, removed if left empty.
-SJobOutcome MainWindow::Outcome(const CVyrkConverter& converter, const ExportJob& job) {
-    const std::vector<int> written = converter.GetWrittenChannels();
-    const bool complete = converter.GetState() == CVyrkConverter::State::Converted;
-    COutputFolders::RecordConversion(job.outputPrefix, job.inputPath, written, complete);
-    const QString folder = QString::fromLocal8Bit(job.outputPrefix.c_str());
-    if (written.empty()) // a folder with anything in it stays
-        QDir().rmdir(folder);
-    SJobOutcome outcome;
-    outcome.files = static_cast<int>(written.size());
-    switch (converter.GetState()) {
-    case CVyrkConverter::State::Converted:
-        outcome.state = EntryState::Done;
-        outcome.status = EntryText::Done(outcome.files, FolderName(folder));
-        break;
-    case CVyrkConverter::State::Stopped:
-        outcome.state = EntryState::Stopped;
-        outcome.status = EntryText::Stopped(outcome.files);
-        outcome.reason = tr("导出被停止，录像没有转换完；已写完的通道文件只含停止前的部分。");
-        break;
-    default:
-        outcome.reason = FailureReason(converter);
-        outcome.status = EntryText::Failed(outcome.reason);
-        break;
-    }
-    return outcome;
-}
-
-// Which channel files failed and why, or else why the recording produced nothing.
-QString MainWindow::FailureReason(const CVyrkConverter& converter) {
-    QStringList failures;
-    for (int ch = 0; ch < converter.GetChannelSlots(); ++ch) {
-        if (converter.GetChannelResult(ch) != CVyrkConverter::ChannelResult::Failed)
-            continue;
-        const auto stats = converter.GetChannelStats(ch);
-        failures << (stats ? EntryText::ChannelFailure(ch, stats->failure, stats->error)
-                           : tr("通道 %1 的文件名太长").arg(ch));
-    }
-    return failures.isEmpty()
-               ? EntryText::RecordingFailure(converter.GetFailure(), converter.GetFailureError())
-               : failures.join(tr("；"));
-}
-
-// Four times a second: the running entry's percentage and time left, and the export's.
-void MainWindow::ReportProgress(const ExportJob& job, const SConversionProgress& progress,
-                                SPace& pace) {
-    const double now = Now();
-    if (now - pace.lastReport < 0.25)
-        return;
-    pace.lastReport = now;
-    const int64_t done = std::max<int64_t>(0, progress.bytesConsumed - progress.bytesPending);
-    pace.job.Update(now, static_cast<double>(done));
-    pace.all.Update(now, static_cast<double>(pace.finishedBytes + done));
-    const int percent = std::min(99, static_cast<int>(progress.Fraction() * 100));
-    const QString status =
-        EntryText::Running(percent, pace.job.SecondsLeft(static_cast<double>(progress.bytesTotal)));
-    const int overall = pace.Percent(pace.finishedBytes + done, 99);
-    const QString overallText = EntryText::Overall(
-        pace.index, m_jobCount, pace.all.SecondsLeft(static_cast<double>(pace.totalBytes)));
-    QListWidgetItem* item = job.item;
-    const int index = pace.index;
-    QMetaObject::invokeMethod(
-        this,
-        [this, item, percent, status, overall, overallText, index] {
-            item->setData(EntryRole::kProgress, percent);
-            item->setData(EntryRole::kStatusText, status);
-            m_pProgress->setValue(std::max(m_pProgress->value(), overall));
-            m_pProgress->setFormat("%p%  " + overallText);
-            setWindowTitle(EntryText::Title(m_baseTitle, m_pProgress->value(), index, m_jobCount));
-        },
-        Qt::QueuedConnection);
-}
-
-void MainWindow::PostRunning(const ExportJob& job) {
-    QListWidgetItem* item = job.item;
-    const QString folder = QString::fromLocal8Bit(job.outputPrefix.c_str());
-    QMetaObject::invokeMethod(
-        this,
-        [this, item, folder] {
-            item->setIcon(m_iconProcess1);
-            item->setData(EntryRole::kOutputFolder, folder);
-            item->setData(EntryRole::kProgress, 0);
-            SetEntryData(item, EntryState::Running, EntryText::Running(0, -1), QString());
-        },
-        Qt::QueuedConnection);
-}
-
-void MainWindow::PostOutcome(const ExportJob& job, const SJobOutcome& outcome, int overall) {
-    QListWidgetItem* item = job.item;
-    QMetaObject::invokeMethod(
-        this, [this, item, outcome, overall] { ApplyOutcome(item, outcome, overall); },
-        Qt::QueuedConnection);
+void MainWindow::ShowProgress(QListWidgetItem* item, const SJobProgress& progress) {
+    m_pRecordings->ShowProgress(item, progress.percent, progress.status);
+    ShowOverall(progress.overall, progress.overallText, progress.finished);
 }
 
 void MainWindow::ApplyOutcome(QListWidgetItem* item, const SJobOutcome& outcome, int overall) {
-    item->setIcon(IconFor(outcome.state));
-    if (outcome.state == EntryState::Done)
-        item->setData(EntryRole::kProgress, 100);
-    SetEntryData(item, outcome.state, outcome.status, outcome.reason);
+    m_pRecordings->ShowOutcome(item, outcome);
     (outcome.state == EntryState::Done     ? m_done
      : outcome.state == EntryState::Failed ? m_failed
                                            : m_stopped)++;
     const int finished = m_done + m_failed + m_stopped;
-    m_pProgress->setValue(std::max(m_pProgress->value(), overall));
-    m_pProgress->setFormat("%p%  " + EntryText::Overall(finished, m_jobCount, -1));
+    ShowOverall(overall, EntryText::Overall(finished, m_jobCount, -1), finished);
+}
+
+// The bar never goes back, though the estimate of a job's share may.
+void MainWindow::ShowOverall(int percent, const QString& text, int finished) {
+    m_pProgress->setValue(std::max(m_pProgress->value(), percent));
+    m_pProgress->setFormat("%p%  " + text);
     setWindowTitle(EntryText::Title(m_baseTitle, m_pProgress->value(), finished, m_jobCount));
 }
 
 const QIcon& MainWindow::IconFor(EntryState state) const {
-    switch (state) {
-    case EntryState::Running:
-        return m_iconProcess1;
-    case EntryState::Done:
-        return m_iconDone;
-    case EntryState::Failed:
-        return m_iconError;
-    case EntryState::Stopped:
-        return m_iconStopped;
-    case EntryState::Waiting:
-        break;
-    }
-    return m_iconProcess;
+    return m_pRecordings->IconFor(state);
 }
 
 void MainWindow::OnEnabledUI(bool enable) {
@@ -670,16 +343,8 @@ void MainWindow::OnEnabledUI(bool enable) {
     SetExporting(!enable);
     for (QPushButton* b : {ui->ExportButton, ui->DeleteAllButton, ui->DeleteButton, ui->AddFButton})
         b->setEnabled(enable);
-    ClearWaitingTexts();
+    m_pRecordings->ClearWaitingTexts();
     if (enable)
         MessageBoxes::Show(this, stopped ? tr("导出已停止") : tr("导出完成"),
                            EntryText::Counts(m_done, m_failed, m_stopped, notBegun));
-}
-
-void MainWindow::StopExport() {
-    if (!m_bExportThreadStarted)
-        return;
-    m_bCancelExport = true;
-    pthread_join(m_exportThread, nullptr);
-    m_bExportThreadStarted = false;
 }

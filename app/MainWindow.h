@@ -1,39 +1,35 @@
 #pragma once
 
 #include "EntryState.h"
-#include "ExportJob.h"
 #include "SJobOutcome.h"
 
 #include <QtCore/QPoint>
-#include <QtCore/QRect>
 #include <QtCore/QStringList>
 #include <QtGui/QIcon>
 #include <QtWidgets/QDialog>
 
-#include <atomic>
-#include <deque>
 #include <memory>
-#include <pthread.h>
-#include <set>
-#include <string>
 
+class CExportRunner;
 class CGuiMessageRelay;
-class CVyrkConverter;
+class CRecordingList;
+class CWindowChrome;
 class QListWidgetItem;
 class QCloseEvent;
 class QKeyEvent;
 class QMouseEvent;
 class QProgressBar;
-struct SConversionProgress;
+struct SJobProgress;
 
 namespace Ui {
 class MainWindow;
 }
 
-// The converter's only window: a frameless dialog with its own title bar, the list of
-// recordings, the output-folder controls and the export runner. Each list entry shows its
-// state (icon and a status text with the reason of a failure); while an export runs, the
-// export button stops it and a bar shows the overall progress.
+// The converter's only window: a frameless dialog with its own title bar (CWindowChrome), the
+// list of recordings (CRecordingList), the output-folder controls, and the export, which
+// CExportRunner converts. Each list entry shows its state (icon and a status text with the
+// reason of a failure); while an export runs, the export button stops it and a bar shows the
+// overall progress.
 class MainWindow : public QDialog {
     Q_OBJECT
 
@@ -64,7 +60,6 @@ private slots:
     void on_UseSrcDirCheckBox_stateChanged(int state);
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -72,55 +67,27 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    struct SPace;
-
-    static void* ExportThreadProc(void* window);
-    void RunJobs();
-    SJobOutcome RunJob(const ExportJob& job, SPace& pace);
-    static SJobOutcome Outcome(const CVyrkConverter& converter, const ExportJob& job);
-    static QString FailureReason(const CVyrkConverter& converter);
-    void ReportProgress(const ExportJob& job, const SConversionProgress& progress, SPace& pace);
-    void PostRunning(const ExportJob& job);
-    void PostOutcome(const ExportJob& job, const SJobOutcome& outcome, int overall);
+    void ShowProgress(QListWidgetItem* item, const SJobProgress& progress);
     void ApplyOutcome(QListWidgetItem* item, const SJobOutcome& outcome, int overall);
-    void StopExport();
+    void ShowOverall(int percent, const QString& text, int finished);
+    bool MakeOutputFolder(const QString& outputDir);
+    void StartExport(const QString& outputDir, bool beside);
     void RequestStop();
     void SetExporting(bool exporting);
     bool ConfirmQuit();
-    bool HasEntriesToConvert() const;
-    void BuildJobs(const QString& outputDir, bool beside);
-    void ClearWaitingTexts();
-
     void ShowEntryMenu(const QPoint& pos);
-    void RemoveEntries(const QList<QListWidgetItem*>& items);
-    void ResetEntry(QListWidgetItem* item);
     void ShowReason(QListWidgetItem* item);
-    static void SetEntryData(QListWidgetItem* item, EntryState state, const QString& status,
-                             const QString& reason);
-    void InitWindowChrome();
-    void ToggleMaximized();
     void LoadSettings();
     void InitListAndProgress();
+    void InitRunner();
 
-    QPoint m_dragOffset;
-    bool m_dragging;
-    bool m_maximized;
-    QRect m_normalGeometry;
-    QIcon m_iconDone;
-    QIcon m_iconError;
-    QIcon m_iconProcess;
-    QIcon m_iconProcess1;
-    QIcon m_iconStopped;
     Ui::MainWindow* ui;
-    pthread_t m_exportThread;
-    std::deque<ExportJob> m_jobs;
-    std::set<std::wstring> m_listedPaths;
-
-    bool m_bExportThreadStarted;
-    std::atomic<bool> m_bCancelExport;
+    std::unique_ptr<CWindowChrome> m_pChrome;
+    std::unique_ptr<CRecordingList> m_pRecordings;
     std::unique_ptr<CGuiMessageRelay> m_pMessages;
+    std::unique_ptr<CExportRunner> m_pRunner;
 
-    // GUI thread only, but for m_jobCount, which the worker reads like m_jobs.
+    // The export as the window shows it; GUI thread only.
     bool m_exporting = false;
     bool m_stopRequested = false;
     int m_jobCount = 0;

@@ -31,6 +31,7 @@ void SendMouse(QWidget* target, QEvent::Type type, const QPoint& global, Qt::Mou
 
 } // namespace
 
+// The suite keeps the name the README cites its cases by.
 class MainWindowChromeTest : public QObject {
     Q_OBJECT
 
@@ -268,4 +269,4 @@ void MainWindowChromeTest::dialogsSpeakChineseAndKeepTheDarkLook() {
 }
 
 QTEST_MAIN(MainWindowChromeTest)
-#include "MainWindowChromeTest.moc"
+#include "CWindowChromeTest.moc"

@@ -109,6 +109,7 @@ const QString kDone = QString::fromUtf8("导出完成");
 
 } // namespace
 
+// The suite keeps the name the README cites its cases by.
 class ExportRunnerTest : public QObject {
     Q_OBJECT
 
@@ -433,4 +434,4 @@ void ExportRunnerTest::closingDuringAnExportAsksAndLeavesFinishedFiles() {
 }
 
 QTEST_MAIN(ExportRunnerTest)
-#include "ExportRunnerTest.moc"
+#include "CExportRunnerTest.moc"
