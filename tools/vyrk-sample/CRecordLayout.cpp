@@ -11,12 +11,13 @@ int64_t VideoTimeUs(int64_t picture, int fps) {
     return std::llround(static_cast<double>(picture) * 1e6 / fps);
 }
 
-// The picture shown by the access unit at the given position in decode order.
-int64_t CapturedPicture(const SChannelVideo& video, int64_t position) {
+// The picture shown by the channel's access unit at the given index in decode order (past its
+// records when they repeat).
+int64_t CapturedPicture(const SChannelVideo& video, int64_t index) {
     if (video.pictures.empty())
-        return position;
+        return video.firstPosition + index;
     const auto count = static_cast<int64_t>(video.pictures.size());
-    return position / count * count + video.pictures[static_cast<size_t>(position % count)];
+    return index / count * count + video.pictures[static_cast<size_t>(index % count)];
 }
 
 // Junk that must never reach a muxer: looks like a slice so it would damage a stream.
@@ -55,43 +56,61 @@ uint64_t CRecordLayout::Stamp(int64_t us) const {
     return m_options.clockBaseUs + static_cast<uint64_t>(us);
 }
 
+// How many access units the channel writes: its file's, or one per picture from its first on.
 int64_t CRecordLayout::PicturesOf(int channel, const SChannelVideo& video) const {
-    return m_options.hevcInputs.count(channel) > 0 ? static_cast<int64_t>(video.records.size())
-                                                   : m_options.TotalPictures();
+    return m_options.hevcInputs.count(channel) > 0
+               ? static_cast<int64_t>(video.records.size())
+               : m_options.TotalPictures() - video.firstPosition;
+}
+
+// Sample 0 is at the audio start (--audio-offset); a channel that starts late starts its sound
+// where it was told to, or else with its first picture.
+int64_t CRecordLayout::FirstAudioSample(int channel, const SChannelVideo& video) const {
+    const auto stated = m_options.audioStartSeconds.find(channel);
+    if (stated != m_options.audioStartSeconds.end())
+        return m_audio.SampleAt(stated->second);
+    if (m_options.startPictures.count(channel) == 0)
+        return 0;
+    return m_audio.SampleAt(static_cast<double>(CapturedPicture(video, 0)) / m_options.video.fps);
 }
 
 // Video records stay in decode order: they are written at the time of their position in it,
 // whatever they are stamped with.
 void CRecordLayout::AddVideo(int channel, const SChannelVideo& video) {
-    const int64_t pictures = PicturesOf(channel, video);
+    const int64_t units = PicturesOf(channel, video);
     const int fps = m_options.video.fps;
-    for (int64_t p = 0; p < pictures; ++p) {
-        const Units& payloads = video.records[static_cast<size_t>(p) % video.records.size()];
-        const int64_t writeUs = VideoTimeUs(p, fps);
+    for (int64_t k = 0; k < units; ++k) {
+        const Units& payloads = video.records[static_cast<size_t>(k) % video.records.size()];
+        const int64_t position = video.firstPosition + k;
+        const int64_t writeUs = VideoTimeUs(position, fps);
         const uint64_t t =
-            Stamp(m_options.captureStamps ? VideoTimeUs(CapturedPicture(video, p), fps) : writeUs);
+            Stamp(m_options.captureStamps ? VideoTimeUs(CapturedPicture(video, k), fps) : writeUs);
         const auto ch = static_cast<uint8_t>(channel);
         for (const std::vector<uint8_t>& payload : payloads)
             m_items.push_back({writeUs, t, m_nOrder++, ch, 0, 0, &payload, 0, channel});
         // A copy, as m_items grows meanwhile.
         const SRecordItem first = m_items[m_items.size() - payloads.size()];
-        AddInjections(p, first);
+        AddInjections(position, first);
     }
 }
 
-// Audio records go from the audio start to the end of the video (at least --seconds), written
-// in sample order at their true times; gaps leave records out and jitter only moves stamps.
+// Audio records go from the channel's audio start to the end of the video (at least --seconds),
+// written in sample order at their true times; gaps leave records out and jitter only moves
+// stamps.
 void CRecordLayout::AddAudio(int channel, const SChannelVideo& video) {
-    const double videoEnd = static_cast<double>(PicturesOf(channel, video)) / m_options.video.fps;
-    const double end = std::max(m_options.seconds, videoEnd);
-    const int64_t blocks = m_audio.BlocksUntil(end);
+    const int64_t videoEnd = video.firstPosition + PicturesOf(channel, video);
+    const double end =
+        std::max(m_options.seconds, static_cast<double>(videoEnd) / m_options.video.fps);
+    const int64_t first = FirstAudioSample(channel, video);
+    const int64_t blocks = m_audio.BlocksUntil(first, end);
     for (int64_t b = 0; b < blocks; ++b) {
-        const int64_t us = m_audio.TimeUs(b);
+        const int64_t sample = first + b * m_options.audioSamples;
+        const int64_t us = m_audio.TimeUs(sample);
         if (m_audio.InGap(us))
             continue;
         const uint64_t t = Stamp(us + m_audio.JitterUs(channel, b));
         m_items.push_back(
-            {us, t, m_nOrder++, static_cast<uint8_t>(channel), 2, 0, nullptr, b, channel});
+            {us, t, m_nOrder++, static_cast<uint8_t>(channel), 2, 0, nullptr, sample, channel});
     }
 }
 

@@ -25,6 +25,7 @@ private:
     void AddLike(const SRecordItem& video, int channel, uint8_t type, uint8_t subType,
                  const std::vector<uint8_t>* payload);
     int64_t PicturesOf(int channel, const SChannelVideo& video) const;
+    int64_t FirstAudioSample(int channel, const SChannelVideo& video) const;
     uint64_t Stamp(int64_t us) const;
 
     const SSampleOptions& m_options;

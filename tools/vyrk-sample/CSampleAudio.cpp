@@ -25,27 +25,30 @@ int16_t CSampleAudio::FlashSample(int64_t n) const {
     return 0;
 }
 
-void CSampleAudio::Block(int channel, int64_t block, std::vector<uint8_t>& out) const {
+void CSampleAudio::Block(int channel, int64_t firstSample, std::vector<uint8_t>& out) const {
     const int samples = m_options.audioSamples;
     out.resize(static_cast<size_t>(samples) * 2);
     for (int i = 0; i < samples; ++i) {
-        const int64_t n = block * samples + i;
+        const int64_t n = firstSample + i;
         const int16_t v = m_options.flashSeconds.empty() ? ToneSample(channel, n) : FlashSample(n);
         out[2 * i] = static_cast<uint8_t>(v & 0xFF);
         out[2 * i + 1] = static_cast<uint8_t>((static_cast<uint16_t>(v) >> 8) & 0xFF);
     }
 }
 
-int64_t CSampleAudio::BlocksUntil(double endSeconds) const {
+int64_t CSampleAudio::BlocksUntil(int64_t firstSample, double endSeconds) const {
     const double start = static_cast<double>(m_options.audioOffsetUs) / 1e6;
-    return endSeconds > start ? static_cast<int64_t>(std::ceil((endSeconds - start) * 44100.0 /
-                                                               m_options.audioSamples))
-                              : 0;
+    const double samples = (endSeconds - start) * 44100.0 - static_cast<double>(firstSample);
+    return samples > 0 ? static_cast<int64_t>(std::ceil(samples / m_options.audioSamples)) : 0;
 }
 
-int64_t CSampleAudio::TimeUs(int64_t block) const {
-    return m_options.audioOffsetUs +
-           std::llround(static_cast<double>(block * m_options.audioSamples) * 1e6 / 44100.0);
+int64_t CSampleAudio::SampleAt(double seconds) const {
+    const double start = static_cast<double>(m_options.audioOffsetUs) / 1e6;
+    return std::llround((seconds - start) * 44100.0);
+}
+
+int64_t CSampleAudio::TimeUs(int64_t sample) const {
+    return m_options.audioOffsetUs + std::llround(static_cast<double>(sample) * 1e6 / 44100.0);
 }
 
 bool CSampleAudio::InGap(int64_t us) const {

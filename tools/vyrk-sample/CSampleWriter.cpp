@@ -55,7 +55,7 @@ bool CSampleWriter::WriteRecords(const std::vector<SRecordItem>& items, CRecordi
     for (const SRecordItem& item : items) {
         const std::vector<uint8_t>* payload = item.payload;
         if (!payload) {
-            m_audio.Block(item.channel, item.audioBlock, audio);
+            m_audio.Block(item.channel, item.audioSample, audio);
             payload = &audio;
         }
         if (!writer.WriteRecord(item.channel, item.timestampUs, item.type, item.subType, *payload,

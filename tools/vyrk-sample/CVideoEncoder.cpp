@@ -124,8 +124,9 @@ bool CVideoEncoder::Encode(int pictures, std::vector<std::vector<uint8_t>>& unit
             error = "cannot write a picture";
             return false;
         }
-        Paint(frame.get(), i);
-        frame->pts = i;
+        const int index = m_settings.firstPicture + i;
+        Paint(frame.get(), index);
+        frame->pts = index;
         const int rc = avcodec_send_frame(m_pContext.get(), frame.get());
         if (rc < 0 || !Drain(units, pictureIndices, error)) {
             if (error.empty())

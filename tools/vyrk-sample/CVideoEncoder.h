@@ -24,13 +24,18 @@ public:
         int bFrames = 0; // B-pictures between reference pictures (x265's pyramid)
         // When set, every picture is dark except these ones (indices), which are plain white.
         std::vector<int> flashPictures;
+        // Index of the first picture encoded, in pictures from the recording's start: what it
+        // shows and its pts, so a camera that starts late shows what the others show then.
+        int firstPicture = 0;
     };
 
     CVideoEncoder(const Settings& settings, int channel);
     bool Open(std::string& error);
-    // Encodes the given number of pictures and returns their access units in decode order.
+    // Encodes the given number of pictures from the first one on and returns their access units
+    // in decode order.
     bool Encode(int pictures, std::vector<std::vector<uint8_t>>& units, std::string& error);
-    // The same, and also returns the picture index (capture order) of every access unit.
+    // The same, and also returns the picture index (capture order, counted like firstPicture)
+    // of every access unit.
     bool Encode(int pictures, std::vector<std::vector<uint8_t>>& units,
                 std::vector<int64_t>& pictureIndices, std::string& error);
 

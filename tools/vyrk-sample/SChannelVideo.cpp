@@ -16,10 +16,12 @@ bool LoadUnits(const SSampleOptions& o, int channel, Units& units,
     auto input = o.hevcInputs.find(channel);
     if (input != o.hevcInputs.end())
         return CAnnexBSource::Load(input->second, units, error);
-    const int total = static_cast<int>(o.TotalPictures());
+    CVideoEncoder::Settings settings = o.video;
+    settings.firstPicture = static_cast<int>(o.FirstPicture(channel));
+    const int total = static_cast<int>(o.TotalPictures()) - settings.firstPicture;
     const bool repeat = o.uniquePictures > 0 && o.flashSeconds.empty();
     const int pictures = repeat ? std::min(o.uniquePictures, total) : total;
-    CVideoEncoder encoder(o.video, channel);
+    CVideoEncoder encoder(settings, channel);
     return encoder.Open(error) && encoder.Encode(pictures, units, pictureIndices, error);
 }
 
@@ -32,6 +34,7 @@ bool SChannelVideo::Load(const SSampleOptions& o, int channel) {
         fprintf(stderr, "vyrk-sample: channel %d: %s\n", channel, error.c_str());
         return false;
     }
+    firstPosition = o.FirstPicture(channel);
     const CAccessUnitCutter cutter(o.paramsRecord, o.mixedStartCodes);
     records.reserve(units.size());
     for (std::vector<uint8_t>& unit : units)

@@ -13,6 +13,6 @@ struct SRecordItem {
     uint8_t type;
     uint8_t subType;
     const std::vector<uint8_t>* payload; // null: audio block generated at write time
-    int64_t audioBlock;
+    int64_t audioSample;                 // that block's first sample
     int sourceChannel;
 };

@@ -31,6 +31,11 @@ const char* const kSampleUsage =
     "  --flash-at S[,S2...]    dark pictures but a white one at S seconds, and silence but\n"
     "                          a 100 ms 1 kHz burst at S (multiples of the frame duration;\n"
     "                          --unique is then ignored)\n"
+    "  --channel-start CH:VIDEO_S[:AUDIO_S]\n"
+    "                          channel CH starts late: its first picture is the one captured\n"
+    "                          at VIDEO_S seconds (a picture's time) and its sound starts at\n"
+    "                          AUDIO_S (default VIDEO_S); pictures, flashes and bursts keep\n"
+    "                          their times (may be given once per channel)\n"
     "  --audio-samples N       samples per audio record (default 1024)\n"
     "  --no-audio              write no audio records\n"
     "  --audio-offset MS       audio starts MS ms after the first picture (negative: before)\n"
@@ -51,23 +56,58 @@ int64_t SSampleOptions::TotalPictures() const {
     return std::lround(seconds * video.fps);
 }
 
+int64_t SSampleOptions::FirstPicture(int channel) const {
+    const auto start = startPictures.find(channel);
+    return start != startPictures.end() ? start->second : 0;
+}
+
 namespace {
 
 using NextValue = std::function<const char*(const char*)>;
 
-// Seconds, comma separated: "1.0,2.5".
-bool ParseSecondsList(const std::string& text, std::vector<double>& out) {
+// Numbers with a separator between them: "1.0,2.5" or "1:0.4:-2".
+bool ParseNumbers(const std::string& text, char separator, std::vector<double>& out) {
     size_t begin = 0;
     while (begin <= text.size()) {
-        const size_t comma = std::min(text.find(',', begin), text.size());
-        const std::string item = text.substr(begin, comma - begin);
+        const size_t next = std::min(text.find(separator, begin), text.size());
+        const std::string item = text.substr(begin, next - begin);
         char* end = nullptr;
         const double value = strtod(item.c_str(), &end);
-        if (item.empty() || *end != '\0' || value < 0)
+        if (item.empty() || *end != '\0')
             return false;
         out.push_back(value);
-        begin = comma + 1;
+        begin = next + 1;
     }
+    return true;
+}
+
+// Seconds, comma separated: "1.0,2.5".
+bool ParseSecondsList(const std::string& text, std::vector<double>& out) {
+    std::vector<double> values;
+    if (!ParseNumbers(text, ',', values))
+        return false;
+    for (double value : values)
+        if (value < 0)
+            return false;
+    out.insert(out.end(), values.begin(), values.end());
+    return true;
+}
+
+bool IsChannelNumber(double value) {
+    return value >= 0 && value < 256 && value == std::floor(value);
+}
+
+// "CH:VIDEO_S" or "CH:VIDEO_S:AUDIO_S".
+bool ParseChannelStart(const std::string& text, SSampleOptions& o) {
+    std::vector<double> v;
+    if (!ParseNumbers(text, ':', v) || v.size() < 2 || v.size() > 3 || !IsChannelNumber(v[0]) ||
+        v[1] < 0 || (v.size() == 3 && v[2] < 0))
+        return false;
+    const int channel = static_cast<int>(v[0]);
+    o.videoStartSeconds[channel] = v[1];
+    o.audioStartSeconds.erase(channel);
+    if (v.size() == 3)
+        o.audioStartSeconds[channel] = v[2];
     return true;
 }
 
@@ -128,6 +168,8 @@ bool ParseVideoRecordOption(const std::string& a, const NextValue& next, SSample
         o.mixedStartCodes = true;
     else if (a == "--flash-at")
         return ParseSecondsList(next("--flash-at"), o.flashSeconds);
+    else if (a == "--channel-start")
+        return ParseChannelStart(next("--channel-start"), o);
     else
         return false;
     return true;
@@ -189,19 +231,43 @@ bool ParseFileOption(const std::string& a, const NextValue& next, SSampleOptions
     return true;
 }
 
+// The index of the picture captured at the given time; -1 when no picture of the video is.
+int64_t PictureAt(double seconds, const SSampleOptions& o) {
+    const double position = seconds * o.video.fps;
+    const int64_t picture = std::llround(position);
+    if (std::fabs(position - static_cast<double>(picture)) > 1e-6 || picture >= o.TotalPictures())
+        return -1;
+    return picture;
+}
+
 // Turns the flash times into picture indices; each must fall on a picture of the video.
 bool ResolveFlashes(SSampleOptions& o) {
     for (double seconds : o.flashSeconds) {
-        const double position = seconds * o.video.fps;
-        const int64_t picture = std::llround(position);
-        if (std::fabs(position - static_cast<double>(picture)) > 1e-6 ||
-            picture >= o.TotalPictures()) {
+        const int64_t picture = PictureAt(seconds, o);
+        if (picture < 0) {
             fprintf(stderr, "vyrk-sample: --flash-at %g is no picture's time\n", seconds);
             return false;
         }
         o.video.flashPictures.push_back(static_cast<int>(picture));
         const double audioStart = static_cast<double>(o.audioOffsetUs) / 1e6;
         o.burstFirstSamples.push_back(std::llround((seconds - audioStart) * 44100.0));
+    }
+    return true;
+}
+
+// Turns the channels' start times into picture indices; each must fall on a picture of the
+// video of a written channel.
+bool ResolveChannelStarts(SSampleOptions& o) {
+    for (const auto& start : o.videoStartSeconds) {
+        const int64_t picture = PictureAt(start.second, o);
+        if (start.first >= o.channels || picture < 0) {
+            fprintf(stderr,
+                    "vyrk-sample: --channel-start %d:%g is no picture's time of a written "
+                    "channel\n",
+                    start.first, start.second);
+            return false;
+        }
+        o.startPictures[start.first] = picture;
     }
     return true;
 }
@@ -236,5 +302,5 @@ bool ParseSampleOptions(int argc, char** argv, SSampleOptions& o) {
         o.video.keyInterval = o.video.fps;
     return !o.output.empty() && o.channels >= 0 && o.channels <= 256 && o.video.fps > 0 &&
            o.audioSamples > 0 && o.seconds >= 0 && o.video.bFrames >= 0 && o.audioJitterUs >= 0 &&
-           ResolveFlashes(o) && CheckAudioStart(o);
+           ResolveFlashes(o) && ResolveChannelStarts(o) && CheckAudioStart(o);
 }

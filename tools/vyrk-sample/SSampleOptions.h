@@ -38,15 +38,22 @@ struct SSampleOptions {
     uint64_t clockBaseUs = 0;
     bool listRecords = false;
     std::vector<int64_t> burstFirstSamples; // audio sample index of each flash's burst
+    // --channel-start: per channel the seconds its first picture is captured at, the same
+    // resolved to that picture's index, and when stated the seconds its sound starts at.
+    std::map<int, double> videoStartSeconds;
+    std::map<int, int64_t> startPictures;
+    std::map<int, double> audioStartSeconds;
 
     int64_t TotalPictures() const;
+    // The index of the channel's first picture: 0 unless --channel-start moves it.
+    int64_t FirstPicture(int channel) const;
     // The channelCount the header states.
     int HeaderChannels() const { return headerChannels >= 0 ? headerChannels : channels; }
 };
 
 // Parses and checks argv. False on a usage error; a missing value ends the program with status 2
-// after saying which option lacks it, and a flash or audio start that cannot be honoured is
-// explained on stderr.
+// after saying which option lacks it, and a flash, channel start or audio start that cannot be
+// honoured is explained on stderr.
 bool ParseSampleOptions(int argc, char** argv, SSampleOptions& options);
 
 extern const char* const kSampleUsage;
