@@ -56,6 +56,16 @@ uint64_t CRecordLayout::Stamp(int64_t us) const {
     return m_options.clockBaseUs + static_cast<uint64_t>(us);
 }
 
+// How much later than the given time, the moment a record's stamp stands for, the stepped clock
+// stamps it: the sum of the steps taken up to that moment.
+int64_t CRecordLayout::StepUs(int64_t us) const {
+    int64_t step = 0;
+    for (const auto& clockStep : m_options.clockStepsUs)
+        if (us >= clockStep.first)
+            step += clockStep.second;
+    return step;
+}
+
 // How many access units the channel writes: its file's, or one per picture from its first on.
 int64_t CRecordLayout::PicturesOf(int channel, const SChannelVideo& video) const {
     return m_options.hevcInputs.count(channel) > 0
@@ -75,7 +85,8 @@ int64_t CRecordLayout::FirstAudioSample(int channel, const SChannelVideo& video)
 }
 
 // Video records stay in decode order: they are written at the time of their position in it,
-// whatever they are stamped with.
+// whatever they are stamped with. A clock step goes by the time the stamp stands for: the
+// position's, or with --stamps capture the picture's own.
 void CRecordLayout::AddVideo(int channel, const SChannelVideo& video) {
     const int64_t units = PicturesOf(channel, video);
     const int fps = m_options.video.fps;
@@ -83,8 +94,9 @@ void CRecordLayout::AddVideo(int channel, const SChannelVideo& video) {
         const Units& payloads = video.records[static_cast<size_t>(k) % video.records.size()];
         const int64_t position = video.firstPosition + k;
         const int64_t writeUs = VideoTimeUs(position, fps);
-        const uint64_t t =
-            Stamp(m_options.captureStamps ? VideoTimeUs(CapturedPicture(video, k), fps) : writeUs);
+        const int64_t us =
+            m_options.captureStamps ? VideoTimeUs(CapturedPicture(video, k), fps) : writeUs;
+        const uint64_t t = Stamp(us + StepUs(us));
         const auto ch = static_cast<uint8_t>(channel);
         for (const std::vector<uint8_t>& payload : payloads)
             m_items.push_back({writeUs, t, m_nOrder++, ch, 0, 0, &payload, 0, channel});
@@ -108,7 +120,7 @@ void CRecordLayout::AddAudio(int channel, const SChannelVideo& video) {
         const int64_t us = m_audio.TimeUs(sample);
         if (m_audio.InGap(us))
             continue;
-        const uint64_t t = Stamp(us + m_audio.JitterUs(channel, b));
+        const uint64_t t = Stamp(us + StepUs(us) + m_audio.JitterUs(channel, b));
         m_items.push_back(
             {us, t, m_nOrder++, static_cast<uint8_t>(channel), 2, 0, nullptr, sample, channel});
     }

@@ -27,6 +27,7 @@ private:
     int64_t PicturesOf(int channel, const SChannelVideo& video) const;
     int64_t FirstAudioSample(int channel, const SChannelVideo& video) const;
     uint64_t Stamp(int64_t us) const;
+    int64_t StepUs(int64_t us) const;
 
     const SSampleOptions& m_options;
     CSampleAudio m_audio;

@@ -48,6 +48,11 @@ const char* const kSampleUsage =
     "  --inject-empty          add records with an empty payload\n"
     "  --truncate N            cut N bytes off the end of the file\n"
     "  --clock-base US         add US to every stamp (e.g. microseconds since 1970)\n"
+    "  --clock-step AT_S:DELTA_S\n"
+    "                          the rig's clock was set by DELTA_S seconds at AT_S seconds:\n"
+    "                          every record captured from then on is stamped DELTA_S later\n"
+    "                          (earlier when negative; a step back needs a --clock-base of at\n"
+    "                          least its size, or stamps stop at 0; may be given more than once)\n"
     "  --dump-streams          also write NAME.chN.hevc and NAME.chN.pcm\n"
     "  --list-records          print channel, type, stamp (us) and size of every record\n"
     "  --quiet                 print no summary\n";
@@ -108,6 +113,15 @@ bool ParseChannelStart(const std::string& text, SSampleOptions& o) {
     o.audioStartSeconds.erase(channel);
     if (v.size() == 3)
         o.audioStartSeconds[channel] = v[2];
+    return true;
+}
+
+// "AT_S:DELTA_S", kept in microseconds.
+bool ParseClockStep(const std::string& text, std::vector<std::pair<int64_t, int64_t>>& out) {
+    std::vector<double> v;
+    if (!ParseNumbers(text, ':', v) || v.size() != 2 || v[0] < 0)
+        return false;
+    out.emplace_back(std::llround(v[0] * 1e6), std::llround(v[1] * 1e6));
     return true;
 }
 
@@ -220,6 +234,8 @@ bool ParseFileOption(const std::string& a, const NextValue& next, SSampleOptions
         o.seconds = atof(next("--seconds"));
     else if (a == "--clock-base")
         o.clockBaseUs = strtoull(next("--clock-base"), nullptr, 10);
+    else if (a == "--clock-step")
+        return ParseClockStep(next("--clock-step"), o.clockStepsUs);
     else if (a == "--dump-streams")
         o.dumpStreams = true;
     else if (a == "--list-records")

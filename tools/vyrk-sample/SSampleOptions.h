@@ -36,6 +36,8 @@ struct SSampleOptions {
     std::vector<std::pair<int64_t, int64_t>> audioGapsUs; // [from, to)
     int64_t audioJitterUs = 0;
     uint64_t clockBaseUs = 0;
+    // --clock-step: from when on (us from the first picture) stamps read how much later (us).
+    std::vector<std::pair<int64_t, int64_t>> clockStepsUs;
     bool listRecords = false;
     std::vector<int64_t> burstFirstSamples; // audio sample index of each flash's burst
     // --channel-start: per channel the seconds its first picture is captured at, the same
