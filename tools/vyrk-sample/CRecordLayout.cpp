@@ -20,6 +20,14 @@ int64_t CapturedPicture(const SChannelVideo& video, int64_t index) {
     return index / count * count + video.pictures[static_cast<size_t>(index % count)];
 }
 
+// The first picture the channel shows; with B-pictures that of a cut channel need not be that of
+// its first access unit.
+int64_t EarliestPicture(const SChannelVideo& video) {
+    if (video.pictures.empty())
+        return video.firstPosition;
+    return *std::min_element(video.pictures.begin(), video.pictures.end());
+}
+
 // Junk that must never reach a muxer: looks like a slice so it would damage a stream.
 const std::vector<uint8_t>& Junk() {
     static const std::vector<uint8_t> junk = {0, 0, 0, 1,    0x02, 0x01, 0xAA, 0x55, 0xAA, 0x55,
@@ -73,15 +81,15 @@ int64_t CRecordLayout::PicturesOf(int channel, const SChannelVideo& video) const
                : m_options.TotalPictures() - video.firstPosition;
 }
 
-// Sample 0 is at the audio start (--audio-offset); a channel that starts late starts its sound
-// where it was told to, or else with its first picture.
+// Sample 0 is at the audio start (--audio-offset); a channel that starts late or is cut starts
+// its sound where it was told to, or else with the first picture it shows.
 int64_t CRecordLayout::FirstAudioSample(int channel, const SChannelVideo& video) const {
     const auto stated = m_options.audioStartSeconds.find(channel);
     if (stated != m_options.audioStartSeconds.end())
         return m_audio.SampleAt(stated->second);
-    if (m_options.startPictures.count(channel) == 0)
+    if (m_options.startPictures.count(channel) == 0 && m_options.cutsBeforeIrap.count(channel) == 0)
         return 0;
-    return m_audio.SampleAt(static_cast<double>(CapturedPicture(video, 0)) / m_options.video.fps);
+    return m_audio.SampleAt(static_cast<double>(EarliestPicture(video)) / m_options.video.fps);
 }
 
 // Video records stay in decode order: they are written at the time of their position in it,

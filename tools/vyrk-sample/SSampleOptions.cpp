@@ -36,6 +36,11 @@ const char* const kSampleUsage =
     "                          at VIDEO_S seconds (a picture's time) and its sound starts at\n"
     "                          AUDIO_S (default VIDEO_S); pictures, flashes and bursts keep\n"
     "                          their times (may be given once per channel)\n"
+    "  --cut-before-irap CH:N  channel CH's video starts mid-GOP: its parameter sets, then the\n"
+    "                          last N access units in front of its second IDR, CRA or BLA\n"
+    "                          picture, which cannot be decoded, then the rest; its sound\n"
+    "                          starts with the first picture kept (--unique is then ignored\n"
+    "                          for CH; exit status 2 when there is no second such picture)\n"
     "  --audio-samples N       samples per audio record (default 1024)\n"
     "  --no-audio              write no audio records\n"
     "  --audio-offset MS       audio starts MS ms after the first picture (negative: before)\n"
@@ -116,6 +121,16 @@ bool ParseChannelStart(const std::string& text, SSampleOptions& o) {
     return true;
 }
 
+// "CH:N".
+bool ParseCut(const std::string& text, std::map<int, int>& out) {
+    std::vector<double> v;
+    if (!ParseNumbers(text, ':', v) || v.size() != 2 || !IsChannelNumber(v[0]) || v[1] < 0 ||
+        v[1] != std::floor(v[1]) || v[1] > 1e9)
+        return false;
+    out[static_cast<int>(v[0])] = static_cast<int>(v[1]);
+    return true;
+}
+
 // "AT_S:DELTA_S", kept in microseconds.
 bool ParseClockStep(const std::string& text, std::vector<std::pair<int64_t, int64_t>>& out) {
     std::vector<double> v;
@@ -184,6 +199,8 @@ bool ParseVideoRecordOption(const std::string& a, const NextValue& next, SSample
         return ParseSecondsList(next("--flash-at"), o.flashSeconds);
     else if (a == "--channel-start")
         return ParseChannelStart(next("--channel-start"), o);
+    else if (a == "--cut-before-irap")
+        return ParseCut(next("--cut-before-irap"), o.cutsBeforeIrap);
     else
         return false;
     return true;
@@ -288,6 +305,16 @@ bool ResolveChannelStarts(SSampleOptions& o) {
     return true;
 }
 
+bool CheckCuts(const SSampleOptions& o) {
+    for (const auto& cut : o.cutsBeforeIrap)
+        if (cut.first >= o.channels) {
+            fprintf(stderr, "vyrk-sample: --cut-before-irap %d:%d names no written channel\n",
+                    cut.first, cut.second);
+            return false;
+        }
+    return true;
+}
+
 bool CheckAudioStart(const SSampleOptions& o) {
     if (!o.audio || o.audioOffsetUs >= 0 ||
         static_cast<uint64_t>(-o.audioOffsetUs) <= o.clockBaseUs)
@@ -318,5 +345,5 @@ bool ParseSampleOptions(int argc, char** argv, SSampleOptions& o) {
         o.video.keyInterval = o.video.fps;
     return !o.output.empty() && o.channels >= 0 && o.channels <= 256 && o.video.fps > 0 &&
            o.audioSamples > 0 && o.seconds >= 0 && o.video.bFrames >= 0 && o.audioJitterUs >= 0 &&
-           ResolveFlashes(o) && ResolveChannelStarts(o) && CheckAudioStart(o);
+           ResolveFlashes(o) && ResolveChannelStarts(o) && CheckCuts(o) && CheckAudioStart(o);
 }

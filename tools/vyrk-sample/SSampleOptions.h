@@ -45,6 +45,9 @@ struct SSampleOptions {
     std::map<int, double> videoStartSeconds;
     std::map<int, int64_t> startPictures;
     std::map<int, double> audioStartSeconds;
+    // --cut-before-irap: per channel how many access units to keep in front of its second
+    // random-access picture.
+    std::map<int, int> cutsBeforeIrap;
 
     int64_t TotalPictures() const;
     // The index of the channel's first picture: 0 unless --channel-start moves it.
@@ -54,8 +57,8 @@ struct SSampleOptions {
 };
 
 // Parses and checks argv. False on a usage error; a missing value ends the program with status 2
-// after saying which option lacks it, and a flash, channel start or audio start that cannot be
-// honoured is explained on stderr.
+// after saying which option lacks it, and a flash, channel start, cut or audio start that cannot
+// be honoured is explained on stderr.
 bool ParseSampleOptions(int argc, char** argv, SSampleOptions& options);
 
 extern const char* const kSampleUsage;

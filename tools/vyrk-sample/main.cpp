@@ -17,13 +17,17 @@ extern "C" {
 
 namespace {
 
-bool Run(const SSampleOptions& o) {
+// The exit status: 0, 1 when the video or the file cannot be made, 2 when a channel's video has
+// no place to cut where asked.
+int Run(const SSampleOptions& o) {
     std::vector<SChannelVideo> video(static_cast<size_t>(o.channels));
-    for (int ch = 0; ch < o.channels; ++ch)
-        if (!video[static_cast<size_t>(ch)].Load(o, ch))
-            return false;
+    for (int ch = 0; ch < o.channels; ++ch) {
+        const SChannelVideo::Result result = video[static_cast<size_t>(ch)].Load(o, ch);
+        if (result != SChannelVideo::Result::Loaded)
+            return result == SChannelVideo::Result::Uncuttable ? 2 : 1;
+    }
     const std::vector<SRecordItem> items = CRecordLayout(o).Build(video);
-    return CSampleWriter(o).Write(items);
+    return CSampleWriter(o).Write(items) ? 0 : 1;
 }
 
 } // namespace
@@ -35,5 +39,5 @@ int main(int argc, char** argv) {
         return 2;
     }
     av_log_set_level(AV_LOG_ERROR);
-    return Run(options) ? 0 : 1;
+    return Run(options);
 }
