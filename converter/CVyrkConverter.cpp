@@ -3,14 +3,20 @@
 #include "Log.h"
 #include "Platform.h"
 #include "RecordHeader.h"
+#include "RecordingOrigin.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 
-CVyrkConverter::CVyrkConverter() : m_pLoader(nullptr) {
+CVyrkConverter::CVyrkConverter()
+    : m_pLoader(nullptr), m_pClock(std::make_shared<CRecordingClock>()),
+      m_pTimeLine(std::make_unique<CRecordingTimeLine>(
+          [this](const CRecordingTimeLine::SRecord& r, uint64_t t) { Deliver(r, t); },
+          [this](uint64_t zeroUs) { SetZero(zeroUs); })) {
     m_results.fill(ChannelResult::None);
+    m_start.channelStartUs.fill(-1);
 }
 
 CVyrkConverter::~CVyrkConverter() {
@@ -29,6 +35,12 @@ bool CVyrkConverter::Init(std::string path, std::string prefix) {
     }
     m_bOpened = true;
     m_strPrefix = prefix;
+    const RecordingHeader& header = m_pLoader->m_header;
+    if (header.frameRateNum() > 0 && header.frameRateDen() > 0)
+        m_nFrameUs =
+            std::max<int64_t>(1, int64_t(1000000) * header.frameRateDen() / header.frameRateNum());
+    m_strRecordingName =
+        path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
     const int slots = ChannelSlots();
     for (int32_t i = 0; i < slots; ++i)
         CreateChannel(i);
@@ -56,8 +68,12 @@ bool CVyrkConverter::CreateChannel(int32_t index) {
     }
     const size_t slot = static_cast<size_t>(index);
     m_strFile[slot] = name;
-    m_pMP4[slot] = std::make_shared<CMP4>();
+    m_pMP4[slot] = std::make_shared<CMP4>(m_pClock);
     m_pMP4[slot]->SetOutputOptions(m_options);
+    const size_t dot = m_strRecordingName.rfind('.');
+    m_pMP4[slot]->SetFileTags(m_strRecordingName.substr(0, dot == 0 ? std::string::npos : dot) +
+                                  " channel " + std::to_string(index),
+                              m_strRecordingName);
     m_stats[slot] = m_pMP4[slot]->GetStats();
     m_pMP4[slot]->Open(name, true, &m_pLoader->m_header);
     return true;
@@ -83,10 +99,14 @@ bool CVyrkConverter::IsFinished() const {
 int32_t CVyrkConverter::OnData(const uint8_t* header, const uint8_t* payload) {
     const RecordHeader h = RecordHeader::Decode(header);
     CMP4* muxer = h.channel < kMaxChannels ? m_pMP4[h.channel].get() : nullptr;
-    if (muxer && h.type == RecordHeader::kVideo && h.subType == 0)
-        muxer->InputVideo(payload, h.payloadSize, h.extra, h.timestamp);
-    else if (muxer && h.type == RecordHeader::kAudio)
-        muxer->InputAudio(payload, h.payloadSize, h.extra, h.timestamp);
+    const bool video = h.type == RecordHeader::kVideo && h.subType == 0;
+    if (muxer && (video || h.type == RecordHeader::kAudio)) {
+        const int32_t size = static_cast<int32_t>(h.payloadSize);
+        const int64_t durationUs =
+            video ? m_nFrameUs : int64_t(std::max<int32_t>(size, 0) / 2) * 1000000 / 44100;
+        m_pTimeLine->Add(
+            {h.channel * 2 + (video ? 0 : 1), h.timestamp, durationUs, payload, size, h.extra});
+    }
     // The reader pauses on what all channels hold together, so memory stays bounded however
     // many channels a recording has.
     return static_cast<int32_t>(std::min<int64_t>(PendingBytes(), INT32_MAX));
@@ -100,9 +120,47 @@ int64_t CVyrkConverter::PendingBytes() const {
     return pending;
 }
 
+void CVyrkConverter::Deliver(const CRecordingTimeLine::SRecord& record, uint64_t timeUs) {
+    CMP4* muxer = m_pMP4[static_cast<size_t>(record.stream / 2)].get();
+    if (!muxer)
+        return;
+    if (record.stream % 2 == 0)
+        muxer->InputVideo(record.data, record.size, record.extra, timeUs);
+    else
+        muxer->InputAudio(record.data, record.size, record.extra, timeUs);
+}
+
+void CVyrkConverter::SetZero(uint64_t zeroUs) {
+    // Before the first frame reaches a muxer: every writer thread sees it.
+    const RecordingHeader& header = m_pLoader->m_header;
+    m_pClock->SetZero(zeroUs,
+                      MakeRecordingOrigin(zeroUs, header.frameRateNum(), header.frameRateDen()));
+}
+
+void CVyrkConverter::NoteStart() {
+    m_start.known = m_pTimeLine->HasZero();
+    if (!m_start.known)
+        return;
+    m_start.zeroUs = m_pTimeLine->ZeroUs();
+    m_start.wallClock = IsWallClock(m_start.zeroUs);
+    m_start.origin = m_pClock->Origin();
+    m_start.clockSteps = m_pTimeLine->ClockSteps();
+    for (int ch = 0; ch < kMaxChannels; ++ch) {
+        int64_t video = -1, audio = -1;
+        const bool hasVideo = m_pTimeLine->StreamStart(ch * 2, video);
+        const bool hasAudio = m_pTimeLine->StreamStart(ch * 2 + 1, audio);
+        m_start.channelStartUs[static_cast<size_t>(ch)] = hasVideo && hasAudio
+                                                              ? std::min(video, audio)
+                                                          : hasVideo ? video
+                                                                     : audio;
+    }
+}
+
 void CVyrkConverter::OnEnd(int32_t status, int32_t, int32_t) {
     if (status != 0)
         return;
+    m_pTimeLine->Finish();
+    NoteStart();
     const int slots = ChannelSlots();
     // Every channel finishes its file at the same time: flushing and syncing them one after
     // the other would leave the processors idle.

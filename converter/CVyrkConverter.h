@@ -2,6 +2,8 @@
 
 #include "CFileLoader.h"
 #include "CMP4.h"
+#include "CRecordingClock.h"
+#include "CRecordingTimeLine.h"
 #include "ILoaderCallback.h"
 #include "SConversionProgress.h"
 #include "SOutputOptions.h"
@@ -14,9 +16,21 @@
 #include <vector>
 
 // Converts one recording into one MP4 file per channel (at most 8): reads it with a
-// CFileLoader and routes every record to the muxer of its channel.
+// CFileLoader and routes every record to the muxer of its channel, on the recording's one time
+// line (CRecordingTimeLine), so the channels' files line up with each other.
 class CVyrkConverter : public ILoaderCallback {
 public:
+    // When and where the recording starts, known once the conversion has finished.
+    struct SRecordingStart {
+        bool known = false;      // the recording had a record to start from
+        bool wallClock = false;  // its clock counts microseconds since 1970
+        uint64_t zeroUs = 0;     // the record time that is every file's zero
+        SRecordingOrigin origin; // timecode and, with a wall clock, UTC time of the zero
+        int clockSteps = 0;      // steps of the record clock taken out
+        // Each channel's first record after the zero; -1 for a channel without records.
+        std::array<int64_t, 8> channelStartUs{};
+    };
+
     static constexpr int kMaxChannels = 8;
     static constexpr size_t kFileNameBufferSize = 260;
 
@@ -60,6 +74,7 @@ public:
     Failure GetFailure() const;
     int GetFailureError() const;
     ChannelResult GetChannelResult(int channel) const;
+    SRecordingStart GetRecordingStart() const { return m_start; }
     // The channels whose files were written, in order.
     std::vector<int> GetWrittenChannels() const;
     // The channel's counters and failure; null for a channel without a muxer.
@@ -71,11 +86,15 @@ public:
 
 private:
     bool CreateChannel(int32_t index);
+    void Deliver(const CRecordingTimeLine::SRecord& record, uint64_t timeUs);
+    void SetZero(uint64_t zeroUs);
+    void NoteStart();
     int ChannelSlots() const;
     // Bytes handed to all muxers together and not yet written.
     int64_t PendingBytes() const;
 
     std::string m_strPrefix;
+    std::string m_strRecordingName; // the recording's file name, named in every file's tags
     CFileLoader* m_pLoader;
     std::array<std::string, kMaxChannels> m_strFile;
     std::array<std::shared_ptr<CMP4>, kMaxChannels> m_pMP4;
@@ -83,6 +102,10 @@ private:
     // Taken from the muxers when they are created; they outlive the muxers.
     std::array<std::shared_ptr<const SOutputStats>, kMaxChannels> m_stats;
     SOutputOptions m_options;
+    std::shared_ptr<CRecordingClock> m_pClock;
+    std::unique_ptr<CRecordingTimeLine> m_pTimeLine;
+    SRecordingStart m_start;
+    int64_t m_nFrameUs = 33333;
     bool m_bOpened = false;
     int m_nOpenError = 0;
     std::atomic<bool> m_bStopRequested{false};

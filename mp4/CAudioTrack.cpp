@@ -17,6 +17,10 @@ const unsigned kChannelConfigMono = 1;
 const int64_t kAudioTolerance = 1024;
 const int64_t kMaxAudioGap = 3600LL * CAudioTrack::kSampleRate;
 const int64_t kMaxAudioOverlap = 10LL * CAudioTrack::kSampleRate;
+// Audio starting this soon after the file is led in with silence from the file's start: the
+// writer's own edit then skips the priming samples. Later audio gets an edit of its own.
+const int64_t kLeadInSamples = 2 * 1024;
+const int64_t kPrimingSamples = 1024;
 
 double SamplesToMs(int64_t samples) {
     return static_cast<double>(samples) * 1000.0 / CAudioTrack::kSampleRate;
@@ -65,7 +69,7 @@ bool CAudioTrack::AddStream() {
 void CAudioTrack::Add(const FramePtr& record) {
     if (!m_file.IsUsable())
         return; // the output failed, or could not be set up
-    if (!m_clock.HasZero()) {
+    if (!m_clock.HasZero() || !m_bStarted) {
         if (!record->data.empty())
             Hold(record);
     } else
@@ -100,6 +104,7 @@ uint64_t CAudioTrack::ZeroFor(uint64_t firstPictureUs) const {
 
 void CAudioTrack::Start(uint64_t firstPictureUs) {
     const uint64_t zero = m_clock.ZeroUs();
+    m_bStarted = true;
     m_pAudioClock = std::make_unique<CAudioClock>(kSampleRate, static_cast<int64_t>(zero),
                                                   kAudioTolerance, kMaxAudioGap, kMaxAudioOverlap);
     std::deque<FramePtr> held;
@@ -122,8 +127,14 @@ void CAudioTrack::Encode(const SFFData& record) {
         return;
     const bool first = !m_pAudioClock->HasStarted();
     const CAudioClock::SPlacement place = m_pAudioClock->Place(record.nTimestamp, samples);
-    if (first)
-        m_encoder.Start(m_pAudioClock->FirstPosition());
+    if (first) {
+        const int64_t position = m_pAudioClock->FirstPosition();
+        const bool leadIn = position > 0 && position < kLeadInSamples;
+        m_nShownStart = leadIn ? 0 : position;
+        m_encoder.Start(leadIn ? 0 : position);
+        if (leadIn)
+            m_encoder.WriteSilence(position, m_sink);
+    }
     if (place.clockJumped)
         LogInfo("%s: the audio clock jumped by %.1f ms; the audio goes on without a break",
                 m_file.Path().c_str(), SamplesToMs(place.driftSamples));
@@ -138,6 +149,17 @@ void CAudioTrack::Encode(const SFFData& record) {
                 m_file.Path().c_str(), SamplesToMs(-place.driftSamples));
     m_encoder.Write(record.data.data() + 2 * place.skip, static_cast<int>(samples - place.skip),
                     m_sink);
+}
+
+bool CAudioTrack::GetEdit(CMoovPatch::SEdit& edit) const {
+    if (!m_pStream || !m_pAudioClock || m_nShownStart < kLeadInSamples)
+        return false;
+    edit.trackId = m_pStream->index + 1;
+    edit.timeBase = kAudioTimeBase;
+    edit.startTicks = m_nShownStart;
+    edit.mediaTicks = kPrimingSamples;
+    edit.endTicks = m_pAudioClock->NextPosition();
+    return true;
 }
 
 void CAudioTrack::WritePacket(AVPacket* packet) {
@@ -168,6 +190,8 @@ void CAudioTrack::Release() {
     }
     m_encoder.Close();
     m_pAudioClock.reset();
+    m_bStarted = false;
+    m_nShownStart = 0;
     m_held.clear();
     m_nHeldSamples = 0;
 }

@@ -2,6 +2,7 @@
 
 #include "CAacEncoder.h"
 #include "CAudioClock.h"
+#include "CMoovPatch.h"
 #include "SFFData.h"
 
 extern "C" {
@@ -17,7 +18,9 @@ class CRecordingClock;
 
 // The audio of one file: 16-bit mono PCM records, placed on the file's time line by CAudioClock
 // and encoded to AAC by CAacEncoder. Until the record clock's zero is set, the records are held
-// (the file may not even be open yet); the earliest of them may move that zero back.
+// (the file may not even be open yet); the earliest of them may move that zero back. Audio that
+// starts after the file does is shown from its first recorded sample, never from the encoder's
+// priming samples.
 class CAudioTrack {
 public:
     static constexpr int kSampleRate = CAacEncoder::kSampleRate;
@@ -33,7 +36,7 @@ public:
 
     // Opens the encoder and adds the audio stream to the file; false when either fails.
     bool AddStream();
-    // A record: held until the clock has its zero, encoded after that.
+    // A record: held until the clock has its zero and Start was called, encoded after that.
     void Add(const FramePtr& record);
     bool IsHolding() const { return !m_held.empty(); }
     // The file's zero the held audio asks for, given the first picture's record time
@@ -43,6 +46,8 @@ public:
     void Start(uint64_t firstPictureUs);
     // Encodes what the encoder still holds.
     void Flush() { m_encoder.Flush(m_sink); }
+    // Where the track's presentation starts and ends; false when the writer's own edit stands.
+    bool GetEdit(CMoovPatch::SEdit& edit) const;
     void Close() { m_encoder.Close(); }
     // Says how much held audio was dropped, then frees everything.
     void Release();
@@ -62,4 +67,6 @@ private:
     int64_t m_nHeldSamples = 0;
     int64_t m_nDroppedHeldSamples = 0;
     int64_t m_nLastDts; // stream time base
+    bool m_bStarted = false;
+    int64_t m_nShownStart = 0; // position of the first recorded sample, when it has one of its own
 };

@@ -1,6 +1,7 @@
 #include "CMP4.h"
 
 #include "FindNalUnit.h"
+#include "Log.h"
 
 #include <chrono>
 #include <climits>
@@ -11,9 +12,10 @@ const uint8_t kStartCode[] = {0, 0, 0, 1};
 
 } // namespace
 
-CMP4::CMP4()
-    : m_pStats(std::make_shared<SOutputStats>()), m_file(*m_pStats), m_video(m_file, m_clock),
-      m_audio(m_file, m_clock) {}
+CMP4::CMP4(std::shared_ptr<const CRecordingClock> recordingClock)
+    : m_pStats(std::make_shared<SOutputStats>()), m_pRecordingClock(std::move(recordingClock)),
+      m_file(*m_pStats), m_video(m_file, m_pRecordingClock ? *m_pRecordingClock : m_ownClock),
+      m_audio(m_file, m_pRecordingClock ? *m_pRecordingClock : m_ownClock) {}
 
 CMP4::~CMP4() {
     Close();
@@ -43,11 +45,27 @@ bool CMP4::Open(std::string path, bool isHevc, const RecordingHeader* header) {
 void CMP4::OpenOutput() {
     if (!m_file.IsUsable())
         return;
+    const bool tagsOk = TagOutput();
     const bool videoOk = m_video.AddStream();
     const bool parserOk = m_video.OpenParser();
     const bool audioOk = m_audio.AddStream();
-    if (!videoOk || !audioOk || !parserOk || !m_file.Begin(m_options.faststart))
+    if (!tagsOk || !videoOk || !audioOk || !parserOk || !m_file.Begin(m_options.faststart)) {
         FailOutput();
+        return;
+    }
+    // The recording's zero is known before any frame arrives: the audio held so far can go.
+    if (m_pRecordingClock && m_pRecordingClock->HasZero())
+        m_audio.Start(m_pRecordingClock->ZeroUs());
+}
+
+bool CMP4::TagOutput() {
+    bool ok = m_file.SetTag("title", m_strTitle) && m_file.SetTag("comment", m_strComment);
+    if (m_pRecordingClock && m_pRecordingClock->HasZero()) {
+        const SRecordingOrigin& origin = m_pRecordingClock->Origin();
+        ok = ok && m_file.SetTag("creation_time", origin.creationTime);
+        m_video.SetTimecode(origin.timecode);
+    }
+    return ok;
 }
 
 void CMP4::FailOutput() {
@@ -187,14 +205,14 @@ void CMP4::WriteVideo(const FramePtr& frame) {
 void CMP4::WritePicture(CAccessUnitAssembler::SAccessUnit& unit) {
     if (unit.pictureNalType < 0)
         return; // units after the last picture show nothing
-    if (!m_clock.HasZero())
+    if (!m_pRecordingClock && !m_ownClock.HasZero())
         StartTimeLine(unit.timestampUs);
     m_video.Write(unit);
 }
 
 void CMP4::StartTimeLine(uint64_t firstPictureUs) {
     // The first picture fixes the file's zero, moved back by audio recorded before it.
-    m_clock.SetZero(m_audio.ZeroFor(firstPictureUs));
+    m_ownClock.SetZero(m_audio.ZeroFor(firstPictureUs));
     m_audio.Start(firstPictureUs);
 }
 
@@ -208,7 +226,22 @@ void CMP4::FlushTracks() {
     if (!m_file.IsUsable())
         return;
     // A file without pictures starts with its audio.
-    if (!m_clock.HasZero() && m_audio.IsHolding())
+    if (!m_pRecordingClock && !m_ownClock.HasZero() && m_audio.IsHolding())
         StartTimeLine(UINT64_MAX);
     m_audio.Flush();
+    FinishIndex();
+}
+
+void CMP4::FinishIndex() {
+    CMoovPatch::SEdit edit;
+    if (m_video.GetEdit(edit))
+        m_file.SetEdit(edit);
+    if (m_audio.GetEdit(edit))
+        m_file.SetEdit(edit);
+    if (m_options.hvc1Tag && m_bHevc && m_video.HaveSetsChanged() && m_video.Stream()) {
+        LogInfo("%s: parameter sets change within the stream; written as hev1, not hvc1",
+                m_file.Path().c_str());
+        m_file.UseHev1(m_video.Stream());
+        m_pStats->hev1Instead = true;
+    }
 }

@@ -22,18 +22,25 @@
 // 16-bit mono PCM encoded to AAC. Frames are queued on the reader thread (video in the order of
 // the recording, audio placed among it by time) and written by the muxer's own writer thread.
 // The muxer wires the queue and the thread to the file (COutputFile) and its two tracks
-// (CVideoTrack, CAudioTrack), which take their times from the file's CRecordingClock. The file is
-// created once the video's parameter sets are known; its time line starts at the first picture,
-// or at the first audio when that was recorded earlier.
+// (CVideoTrack, CAudioTrack), which take their times from a CRecordingClock. The file is created
+// once the video's parameter sets are known. Given the clock of a whole recording, the file's
+// time line starts at that recording's zero and carries its timecode and recording time; on its
+// own a muxer starts it at its first picture, or at the first audio when that was recorded
+// earlier.
 class CMP4 {
 public:
-    CMP4();
+    explicit CMP4(std::shared_ptr<const CRecordingClock> recordingClock = nullptr);
     CMP4(const CMP4&) = delete;
     CMP4& operator=(const CMP4&) = delete;
     virtual ~CMP4();
 
-    // Takes effect for the next Open.
+    // Take effect for the next Open.
     void SetOutputOptions(const SOutputOptions& options) { m_options = options; }
+    // The file's title and comment tags.
+    void SetFileTags(const std::string& title, const std::string& comment) {
+        m_strTitle = title;
+        m_strComment = comment;
+    }
     // Copies the header and starts the writer thread. The file is written under TemporaryPath
     // and gets its own name only once it is finished: a file under its final name is complete.
     // False when the output cannot be set up; such a muxer drops whatever it is handed.
@@ -72,6 +79,8 @@ private:
     void WritePicture(CAccessUnitAssembler::SAccessUnit& unit);
     void StartTimeLine(uint64_t firstPictureUs);
     void OpenOutput();
+    bool TagOutput();
+    void FinishIndex();
     void FailOutput();
     void FlushTracks();
     void FreeMedia();
@@ -80,9 +89,14 @@ private:
     SOutputOptions m_options;
     bool m_bHevc = true; // reader thread: how NAL types are read
 
+    std::string m_strTitle;
+    std::string m_strComment;
+
     std::shared_ptr<SOutputStats> m_pStats; // stored by the writer thread, read by any
-    // The file, its clock and its tracks: the writer thread's while it runs.
-    CRecordingClock m_clock;
+    // The clock: the recording's, read only here, or this muxer's own.
+    std::shared_ptr<const CRecordingClock> m_pRecordingClock;
+    CRecordingClock m_ownClock;
+    // The file and its tracks: the writer thread's while it runs.
     COutputFile m_file;
     CVideoTrack m_video;
     CAudioTrack m_audio;

@@ -37,6 +37,10 @@ bool COutputFile::WantsGlobalHeader() const {
     return (m_pCtx->oformat->flags & AVFMT_GLOBALHEADER) != 0;
 }
 
+bool COutputFile::SetTag(const char* key, const std::string& value) {
+    return value.empty() || av_dict_set(&m_pCtx->metadata, key, value.c_str(), 0) >= 0;
+}
+
 bool COutputFile::Begin(bool faststart) {
     av_dump_format(m_pCtx, 0, m_strTempPath.c_str(), 1);
     const int opened = avio_open(&m_pCtx->pb, m_strTempPath.c_str(), AVIO_FLAG_WRITE);
@@ -124,6 +128,11 @@ void COutputFile::Commit(int trailer, int closed) {
     } else if (m_stats.failure != OutputFailure::None) {
         printf("MP4 output %s failed, removed.\n", m_strTempPath.c_str());
         remove(m_strTempPath.c_str());
+    } else if (const int error = PatchIndex()) {
+        printf("MP4 cannot finish the index of %s (%s), removed.\n", m_strTempPath.c_str(),
+               strerror(error));
+        m_stats.Fail(OutputFailure::Finish, AVERROR(error));
+        remove(m_strTempPath.c_str());
     } else if (const int error = Platform::CommitFile(m_strTempPath, m_strPath)) {
         printf("MP4 cannot name %s %s (%s), removed.\n", m_strTempPath.c_str(), m_strPath.c_str(),
                strerror(error));
@@ -132,6 +141,15 @@ void COutputFile::Commit(int trailer, int closed) {
     } else {
         m_stats.fileBytes = st.st_size;
     }
+}
+
+int COutputFile::PatchIndex() {
+    std::vector<std::string> skipped;
+    const int rc = m_patch.Apply(m_strTempPath, skipped);
+    for (const std::string& what : skipped)
+        printf("MP4 %s: %s; left as the writer made it.\n", m_strPath.c_str(), what.c_str());
+    m_patch = CMoovPatch();
+    return rc;
 }
 
 void COutputFile::Free() {

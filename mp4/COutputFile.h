@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CMoovPatch.h"
 #include "SOutputStats.h"
 
 extern "C" {
@@ -30,10 +31,16 @@ public:
     // Streams are added between Create and Begin.
     AVStream* NewStream();
     bool WantsGlobalHeader() const;
+    // Sets a tag of the whole file (title, comment, creation_time); before Begin.
+    bool SetTag(const char* key, const std::string& value);
     // Opens the temporary file and writes the header; false on failure, with its kind recorded.
     bool Begin(bool faststart);
     // Counts the packet and hands it to the interleaving writer; FFmpeg's result.
     int Write(AVPacket* packet, const AVStream* stream);
+    // What the index must say beyond what FFmpeg's writer says, applied once the trailer is
+    // written (CMoovPatch).
+    void SetEdit(const CMoovPatch::SEdit& edit) { m_patch.SetEdit(edit); }
+    void UseHev1(const AVStream* stream) { m_patch.UseHev1(stream->index + 1); }
     // Writes the trailer and gives the file its final name, if nothing failed.
     void Finish() { Close(true); }
     // Records why the file fails; the first failure is the one kept.
@@ -55,8 +62,11 @@ private:
     void Commit(int trailer, int closed);
     void Count(const AVPacket* packet, const AVStream* stream);
 
+    int PatchIndex();
+
     SOutputStats& m_stats;
     AVFormatContext* m_pCtx = nullptr;
+    CMoovPatch m_patch;
     std::string m_strPath;
     std::string m_strTempPath;
     std::atomic<bool> m_bOpened{false};

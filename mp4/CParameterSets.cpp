@@ -43,6 +43,17 @@ bool CParameterSets::IsReadyToOpen(const SFFData& unit) {
     return m_bUsable;
 }
 
+bool CParameterSets::Holds(const SFFData& unit) const {
+    if (m_bHevc)
+        return unit.nNalType == kHevcVps   ? unit.data == m_vps
+               : unit.nNalType == kHevcSps ? unit.data == m_sps
+               : unit.nNalType == kHevcPps ? unit.data == m_pps
+                                           : true;
+    return unit.nNalType == kH264Sps   ? unit.data == m_sps
+           : unit.nNalType == kH264Pps ? unit.data == m_pps
+                                       : true;
+}
+
 std::vector<uint8_t> CParameterSets::Extradata() const {
     std::vector<uint8_t> extradata;
     for (const std::vector<uint8_t>* unit : {&m_vps, &m_sps, &m_pps, &m_sei})

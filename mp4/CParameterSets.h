@@ -17,6 +17,8 @@ public:
     void Collect(const SFFData& unit);
     // True once the set is complete before this unit and a decoder accepts it.
     bool IsReadyToOpen(const SFFData& unit);
+    // False for a VPS, SPS or PPS that differs from the one the sets hold.
+    bool Holds(const SFFData& unit) const;
     // The sets in the order the file's header and the parser take them: VPS, SPS, PPS, SEI.
     std::vector<uint8_t> Extradata() const;
     // How many pictures may come later in decode order and still be shown earlier, read from the

@@ -19,6 +19,13 @@ namespace {
 
 const AVRational kMicroseconds = {1, 1000000};
 const AVRational kFallbackFrameRate = {30, 1};
+const AVRational kMilliseconds = {1, 1000};
+// Pictures that cannot be decoded are held this long at most before they are written as they
+// are: a stream without a random-access picture is shown from its start.
+const size_t kMaxHiddenPictures = 600;
+const int kHevcRaslN = 8;
+const int kHevcRaslR = 9;
+const int kHevcLastIrap = 23;
 
 void FreeBytes(void* bytes, uint8_t*) {
     delete static_cast<std::vector<uint8_t>*>(bytes);
@@ -76,6 +83,11 @@ bool CVideoTrack::AddStream() {
         stream->avg_frame_rate = AVRational{m_header.frameRateNum(), m_header.frameRateDen()};
         stream->r_frame_rate = stream->avg_frame_rate;
     }
+    if (!m_strTimecode.empty() &&
+        av_dict_set(&stream->metadata, "timecode", m_strTimecode.c_str(), 0) < 0) {
+        LogError("AddVideoStream Could not alloc stream..");
+        return false;
+    }
     m_pStream = stream;
     return true;
 }
@@ -113,7 +125,8 @@ void CVideoTrack::Write(CAccessUnitAssembler::SAccessUnit& unit) {
     const bool startsSequence = StartsSequence(unit.pictureNalType);
     m_bAfterEndOfSequence = unit.endsSequence;
     const int64_t stamp = Ticks(unit.timestampUs);
-    m_pictures.push_back({std::move(unit.bytes), unit.size, key});
+    const bool hidden = IsHidden(unit.pictureNalType, key);
+    m_pictures.push_back({std::move(unit.bytes), unit.size, key, hidden});
     m_pTimeline->Add(stamp, orderCount, startsSequence);
     WriteReadyPictures();
 }
@@ -123,6 +136,34 @@ void CVideoTrack::Flush() {
         return;
     m_pTimeline->Flush();
     WriteReadyPictures();
+    WriteHidden(INT64_MIN); // nothing could be decoded: the pictures are shown as they are
+}
+
+bool CVideoTrack::IsHidden(int pictureNalType, bool key) {
+    const bool randomAccess =
+        m_bHevc ? pictureNalType >= kHevcFirstBla && pictureNalType <= kHevcLastIrap
+                : pictureNalType == kH264Idr || key;
+    if (randomAccess) {
+        // Leading pictures that skip what came before are undecodable only after the first.
+        m_bOpenedBySkipping = !m_bSeenRandomAccess && m_bHevc &&
+                              (pictureNalType < kHevcFirstBla + 3 || pictureNalType == kHevcCra);
+        m_bSeenRandomAccess = true;
+        return false;
+    }
+    return !m_bSeenRandomAccess ||
+           (m_bOpenedBySkipping && (pictureNalType == kHevcRaslN || pictureNalType == kHevcRaslR));
+}
+
+bool CVideoTrack::GetEdit(CMoovPatch::SEdit& edit) const {
+    if (!m_pStream || !m_bShowing || m_nFirstDts == INT64_MIN || m_nShownPts < 0 ||
+        m_nEndPts <= m_nShownPts)
+        return false;
+    edit.trackId = m_pStream->index + 1;
+    edit.timeBase = m_pStream->time_base;
+    edit.startTicks = m_nShownPts;
+    edit.mediaTicks = m_nShownPts - m_nFirstDts;
+    edit.endTicks = m_nEndPts;
+    return true;
 }
 
 void CVideoTrack::Release() {
@@ -131,6 +172,7 @@ void CVideoTrack::Release() {
     m_pPacket.reset();
     m_pTimeline.reset();
     m_pictures.clear();
+    m_hidden.clear();
 }
 
 bool CVideoTrack::StartsSequence(int pictureNalType) const {
@@ -146,8 +188,47 @@ void CVideoTrack::WriteReadyPictures() {
     while (m_file.IsUsable() && m_pTimeline->Next(times)) {
         SPicture picture = std::move(m_pictures.front());
         m_pictures.pop_front();
+        if (!m_bShowing && picture.hidden && m_hidden.size() < kMaxHiddenPictures) {
+            m_hidden.push_back({std::move(picture), times});
+            continue;
+        }
+        if (!m_bShowing) {
+            m_bShowing = true;
+            m_nShownPts = times.pts;
+            WriteHidden(picture.hidden ? INT64_MIN : times.pts);
+        }
+        // Leading pictures shown before the first decodable one follow it within the reorder
+        // depth.
+        if (!picture.hidden && m_nShownCounted <= m_pTimeline->ReorderDepth()) {
+            m_nShownPts = std::min(m_nShownPts, times.pts);
+            ++m_nShownCounted;
+        }
         WritePacket(picture, times);
     }
+}
+
+void CVideoTrack::WriteHidden(int64_t firstShownPts) {
+    if (m_hidden.empty())
+        return;
+    if (firstShownPts == INT64_MIN) {
+        m_bShowing = true;
+        m_nShownCounted = INT32_MAX;
+        m_nShownPts = m_hidden.front().times.pts;
+    }
+    // The writer starts its edit with an empty stretch when the first packet is presented a
+    // millisecond or more into the file. Where the first shown picture is that late, the hidden
+    // pictures are presented just as late (still before it), so the edit has room for its start.
+    const int64_t ms = av_rescale_q(1, kMilliseconds, m_pStream->time_base);
+    const int64_t count = static_cast<int64_t>(m_hidden.size());
+    const bool lift =
+        firstShownPts != INT64_MIN && m_hidden.front().times.pts < ms && firstShownPts > ms + count;
+    for (int64_t i = 0; i < count && m_file.IsUsable(); ++i) {
+        SHiddenPicture& h = m_hidden[static_cast<size_t>(i)];
+        if (lift)
+            h.times.pts = std::max({h.times.pts, h.times.dts, ms + i});
+        WritePacket(h.picture, h.times);
+    }
+    m_hidden.clear();
 }
 
 int64_t CVideoTrack::Ticks(uint64_t timestampUs) const {
@@ -188,6 +269,9 @@ void CVideoTrack::WritePacket(SPicture& picture, const CVideoTimeline::STimes& t
     packet->pts = times.pts;
     packet->dts = times.dts;
     packet->duration = times.duration;
+    if (m_nFirstDts == INT64_MIN)
+        m_nFirstDts = times.dts;
+    m_nEndPts = std::max(m_nEndPts, times.pts + times.duration);
     packet->pos = -1;
     if (picture.key)
         packet->flags |= AV_PKT_FLAG_KEY;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CAccessUnitAssembler.h"
+#include "CMoovPatch.h"
 #include "CParameterSets.h"
 #include "CVideoTimeline.h"
 #include "FFmpegPtr.h"
@@ -15,6 +16,7 @@ extern "C" {
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 #include <vector>
 
 class COutputFile;
@@ -24,6 +26,11 @@ class CRecordingClock;
 // open it gathers the parameter sets; then it groups the units into access units, reads each
 // picture's key flag and order count with FFmpeg's parser, times the pictures with
 // CVideoTimeline from the record clock's zero, and hands them to the file as packets.
+//
+// Pictures that cannot be decoded, because what they refer to is not in the file (those before
+// the first random-access picture, and the skipped leading pictures of a CRA or BLA that opens
+// the file), stay in the file as they are but are never shown: the track's edit starts at the
+// first picture that can be decoded.
 class CVideoTrack {
 public:
     CVideoTrack(COutputFile& file, const CRecordingClock& clock) : m_file(file), m_clock(clock) {}
@@ -37,15 +44,21 @@ public:
         m_sets.Collect(unit);
         return m_sets.IsReadyToOpen(unit);
     }
+    // Tagged on the stream before it is added: the writer makes a timecode track from it.
+    void SetTimecode(const std::string& timecode) { m_strTimecode = timecode; }
     // Adds the video stream to the file and sets up the parser; false when either fails.
     bool AddStream();
     bool OpenParser();
     bool HasStream() const;
+    const AVStream* Stream() const { return m_pStream; }
 
     // Groups the units into access units; true with one completed.
     bool Assemble(SFFData&& unit, CAccessUnitAssembler::SAccessUnit& completed) {
+        m_bSetsChanged = m_bSetsChanged || !m_sets.Holds(unit);
         return m_assembler.Add(std::move(unit), completed);
     }
+    // True once a parameter set other than those of the header came in the stream.
+    bool HaveSetsChanged() const { return m_bSetsChanged; }
     bool FlushAssembler(CAccessUnitAssembler::SAccessUnit& completed) {
         return m_assembler.Flush(completed);
     }
@@ -53,6 +66,8 @@ public:
     void Write(CAccessUnitAssembler::SAccessUnit& unit);
     // Writes the pictures the timeline still holds.
     void Flush();
+    // Where the track's presentation starts and ends; false when the writer's own edit stands.
+    bool GetEdit(CMoovPatch::SEdit& edit) const;
     void Release();
 
 private:
@@ -60,10 +75,17 @@ private:
         std::vector<uint8_t> bytes;
         size_t size;
         bool key;
+        bool hidden;
+    };
+    struct SHiddenPicture {
+        SPicture picture;
+        CVideoTimeline::STimes times;
     };
 
     bool StartsSequence(int pictureNalType) const;
+    bool IsHidden(int pictureNalType, bool key);
     void WriteReadyPictures();
+    void WriteHidden(int64_t firstShownPts);
     void WritePacket(SPicture& picture, const CVideoTimeline::STimes& times);
     static bool WrapPicture(SPicture& picture, AVPacket* packet);
     int64_t Ticks(uint64_t timestampUs) const;
@@ -83,4 +105,16 @@ private:
     std::unique_ptr<CVideoTimeline> m_pTimeline;
     std::deque<SPicture> m_pictures; // access units waiting for their times, in decode order
     bool m_bAfterEndOfSequence = false;
+    std::string m_strTimecode;
+    bool m_bSetsChanged = false;
+    // The start of what is shown: pictures that cannot be decoded wait here until the first
+    // picture that can is timed, so the file's own edit can be told where to start.
+    bool m_bSeenRandomAccess = false;
+    bool m_bOpenedBySkipping = false; // the first random-access picture skips its leading ones
+    bool m_bShowing = false;
+    std::deque<SHiddenPicture> m_hidden;
+    int m_nShownCounted = 0;
+    int64_t m_nShownPts = 0;
+    int64_t m_nFirstDts = INT64_MIN;
+    int64_t m_nEndPts = INT64_MIN;
 };

@@ -22,6 +22,8 @@ struct SOutputStats {
     std::atomic<int64_t> fileBytes{0};    // size of the finished file, once it has its final name
     std::atomic<OutputFailure> failure{OutputFailure::None};
     std::atomic<int> error{0}; // errno or FFmpeg error code behind the failure, when known
+    // Asked for hvc1, written as hev1: the stream's parameter sets change within it.
+    std::atomic<bool> hev1Instead{false};
 
     void Fail(OutputFailure what, int code) {
         // The first failure is the reason; what follows from it is not.

@@ -18,7 +18,7 @@ int Mp4Contents::VideoIndex() const {
 
 int Mp4Contents::AudioIndex() const {
     for (size_t i = 0; i < streams.size(); ++i)
-        if (!streams[i].video)
+        if (streams[i].audio)
             return static_cast<int>(i);
     return -1;
 }
@@ -60,6 +60,8 @@ Mp4Contents ReadMp4(const std::string& path) {
         const AVCodecParameters* par = st->codecpar;
         Mp4Stream s;
         s.video = par->codec_type == AVMEDIA_TYPE_VIDEO;
+        s.audio = par->codec_type == AVMEDIA_TYPE_AUDIO;
+        contents.otherStreams += s.video || s.audio ? 0 : 1;
         s.codecId = par->codec_id;
         s.width = par->width;
         s.height = par->height;
@@ -73,9 +75,11 @@ Mp4Contents ReadMp4(const std::string& path) {
     }
     AVPacket* pkt = av_packet_alloc();
     while (av_read_frame(ctx, pkt) >= 0) {
-        contents.packets.push_back({pkt->stream_index, pkt->pts, pkt->dts, pkt->duration,
-                                    (pkt->flags & AV_PKT_FLAG_KEY) != 0,
-                                    std::vector<uint8_t>(pkt->data, pkt->data + pkt->size)});
+        const Mp4Stream& s = contents.streams[static_cast<size_t>(pkt->stream_index)];
+        if (s.video || s.audio)
+            contents.packets.push_back({pkt->stream_index, pkt->pts, pkt->dts, pkt->duration,
+                                        (pkt->flags & AV_PKT_FLAG_KEY) != 0,
+                                        std::vector<uint8_t>(pkt->data, pkt->data + pkt->size)});
         av_packet_unref(pkt);
     }
     av_packet_free(&pkt);

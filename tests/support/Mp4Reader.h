@@ -16,6 +16,7 @@ struct Mp4Packet {
 
 struct Mp4Stream {
     bool video;
+    bool audio;
     int codecId;
     int width;
     int height;
@@ -30,7 +31,8 @@ struct Mp4Stream {
 struct Mp4Contents {
     bool opened = false;
     std::vector<Mp4Stream> streams;
-    std::vector<Mp4Packet> packets;
+    std::vector<Mp4Packet> packets; // of the audio and video streams
+    int otherStreams = 0;           // such as a timecode track
 
     int VideoIndex() const;
     int AudioIndex() const;
