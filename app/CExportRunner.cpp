@@ -7,6 +7,7 @@
 #include "Platform.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QDateTime>
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QMetaObject>
@@ -143,6 +144,12 @@ SJobOutcome CExportRunner::Outcome(const CVyrkConverter& converter, const Export
         QDir().rmdir(folder);
     SJobOutcome outcome;
     outcome.files = static_cast<int>(written.size());
+    const CVyrkConverter::SRecordingStart start = converter.GetRecordingStart();
+    if (start.known && start.wallClock)
+        outcome.recorded =
+            Tr("录制时间：%1")
+                .arg(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(start.zeroUs / 1000))
+                         .toString("yyyy-MM-dd HH:mm:ss"));
     switch (converter.GetState()) {
     case CVyrkConverter::State::Converted:
         outcome.state = EntryState::Done;

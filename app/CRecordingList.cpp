@@ -141,6 +141,8 @@ void CRecordingList::ShowOutcome(QListWidgetItem* item, const SJobOutcome& outco
     if (outcome.state == EntryState::Done)
         item->setData(EntryRole::kProgress, 100);
     SetEntryData(item, outcome.state, outcome.status, outcome.reason);
+    if (!outcome.recorded.isEmpty())
+        item->setToolTip(item->toolTip() + "\n" + outcome.recorded);
 }
 
 void CRecordingList::SetEntryData(QListWidgetItem* item, EntryState state, const QString& status,

@@ -10,4 +10,5 @@ struct SJobOutcome {
     int files = 0;  // channel files written
     QString status; // the short text beside the path
     QString reason; // why it failed or stopped, in full ("" if converted)
+    QString recorded; // when the recording starts, for the tool tip ("" when not known)
 };

@@ -303,23 +303,36 @@ void CRecordingTimeLine::Settle() {
         std::nth_element(stamps.begin(), middle, stamps.end());
         const uint64_t median = *middle;
         bool found = false;
-        std::array<bool, kMaxStreams> placedAny{};
-        std::array<uint64_t, kMaxStreams> lastInLine{};
+        std::vector<bool> inLine(m_held.size());
+        for (size_t i = 0; i < m_held.size(); ++i) {
+            const SRecord& r = m_held[i].record;
+            inLine[i] = r.size > 0 && r.stream >= 0 && r.stream < kMaxStreams &&
+                        Near(r.stampUs, median, kSettleWindowUs);
+            if (inLine[i] && (!found || Diff(r.stampUs, m_nZeroUs) < 0))
+                m_nZeroUs = r.stampUs;
+            found = found || inLine[i];
+        }
         int strays = 0;
-        for (SHeld& h : m_held) {
-            const SRecord& r = h.record;
-            if (r.size <= 0 || r.stream < 0 || r.stream >= kMaxStreams)
+        for (size_t i = 0; i < m_held.size(); ++i) {
+            SRecord& r = m_held[i].record;
+            if (inLine[i] || r.size <= 0 || r.stream < 0 || r.stream >= kMaxStreams)
                 continue;
-            if (Near(r.stampUs, median, kSettleWindowUs)) {
-                if (!found || Diff(r.stampUs, m_nZeroUs) < 0)
-                    m_nZeroUs = r.stampUs;
-                found = true;
-                placedAny[r.stream] = true;
-                lastInLine[r.stream] = r.stampUs + static_cast<uint64_t>(r.durationUs);
-            } else {
-                ++strays;
-                h.record.stampUs = placedAny[r.stream] ? lastInLine[r.stream] : median;
-            }
+            // Placed beside the nearest record of its stream that agrees with the others.
+            ++strays;
+            r.stampUs = median;
+            for (size_t k = i; k-- > 0;)
+                if (inLine[k] && m_held[k].record.stream == r.stream) {
+                    r.stampUs = m_held[k].record.stampUs +
+                                static_cast<uint64_t>(m_held[k].record.durationUs);
+                    break;
+                }
+            for (size_t k = i + 1; r.stampUs == median && k < m_held.size(); ++k)
+                if (inLine[k] && m_held[k].record.stream == r.stream) {
+                    r.stampUs = m_held[k].record.stampUs - static_cast<uint64_t>(r.durationUs);
+                    break;
+                }
+            if (Diff(r.stampUs, m_nZeroUs) < 0)
+                r.stampUs = m_nZeroUs;
         }
         if (strays > 0)
             LogInfo("%d record(s) at the start stamped far off the others are placed in line",

@@ -4,6 +4,7 @@
 
 #include "CVyrkConverter.h"
 
+#include "Markers.h"
 #include "Mp4Reader.h"
 #include "Subprocess.h"
 #include "TempDir.h"
@@ -23,57 +24,6 @@ void Convert(const std::string& recording, const std::string& prefix) {
     ASSERT_TRUE(converter.Init(recording, prefix));
     ASSERT_TRUE(converter.Start());
     EXPECT_TRUE(WaitFor([&] { return converter.IsFinished(); })) << "the conversion hangs";
-}
-
-std::vector<std::vector<std::string>> CsvLines(const std::vector<std::string>& argv) {
-    const SubprocessResult r = RunProgram(argv);
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-    std::vector<std::vector<std::string>> lines;
-    std::istringstream in(r.output);
-    for (std::string line; std::getline(in, line);) {
-        std::vector<std::string> fields;
-        std::istringstream f(line);
-        for (std::string field; std::getline(f, field, ',');)
-            fields.push_back(field);
-        if (!fields.empty() && !fields[0].empty())
-            lines.push_back(fields);
-    }
-    return lines;
-}
-
-// Presentation times of the bright pictures, as a player shows them (edit lists applied).
-std::vector<double> FlashTimes(const std::string& mp4) {
-    std::vector<double> times;
-    for (const auto& f :
-         CsvLines({"/usr/bin/ffprobe", "-v", "error", "-f", "lavfi", "-i",
-                   "movie=" + mp4 + ",signalstats", "-show_entries",
-                   "frame=pts_time:frame_tags=lavfi.signalstats.YAVG", "-of", "csv=p=0"}))
-        if (f.size() >= 2 && std::stod(f[1]) > 128)
-            times.push_back(std::stod(f[0]));
-    return times;
-}
-
-// Where loud audio starts after a quiet stretch, decoded the way a player follows time stamps.
-std::vector<double> BurstOnsets(const std::string& mp4, const std::string& pcmPath) {
-    const SubprocessResult r = RunProgram(
-        {"/usr/bin/ffmpeg", "-nostdin", "-v", "error", "-y", "-i", mp4, "-map", "0:a", "-af",
-         "aresample=async=1:first_pts=0", "-f", "s16le", "-ac", "1", "-ar", "44100", pcmPath});
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-    const std::string pcm = ReadWholeFile(pcmPath);
-    std::vector<double> onsets;
-    long quiet = 0;
-    for (size_t i = 0; i + 1 < pcm.size(); i += 2) {
-        const int16_t v = static_cast<int16_t>(static_cast<uint8_t>(pcm[i]) |
-                                               (static_cast<uint8_t>(pcm[i + 1]) << 8));
-        if (std::abs(v) > 4000) {
-            if (quiet > 2000)
-                onsets.push_back(static_cast<double>(i / 2) / 44100.0);
-            quiet = 0;
-        } else {
-            ++quiet;
-        }
-    }
-    return onsets;
 }
 
 // Presentation times of the decoded pictures, in the order a decoder outputs them.

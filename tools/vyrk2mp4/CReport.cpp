@@ -80,18 +80,38 @@ void CReport::AddText(const SRecordingOutcome& o) {
     }
 }
 
+namespace {
+
+std::string JsonOrNull(const std::string& text) {
+    return text.empty() ? "null" : JsonString(text);
+}
+
+std::string Seconds(double seconds) {
+    if (seconds < 0)
+        return "null";
+    char text[32];
+    snprintf(text, sizeof(text), "%.6f", seconds);
+    return text;
+}
+
+} // namespace
+
 void CReport::AddJson(const SRecordingOutcome& o) {
-    fprintf(m_out, "{\"input\":%s,\"output\":%s,\"state\":%s,\"reason\":%s,\"channels\":[",
+    fprintf(m_out,
+            "{\"input\":%s,\"output\":%s,\"state\":%s,\"reason\":%s,\"start\":%s,"
+            "\"timecode\":%s,\"clock_steps\":%d,\"channels\":[",
             JsonString(o.input).c_str(), JsonString(o.outputDir).c_str(),
-            JsonString(o.state).c_str(), JsonString(o.reason).c_str());
+            JsonString(o.state).c_str(), JsonString(o.reason).c_str(), JsonOrNull(o.start).c_str(),
+            JsonOrNull(o.timecode).c_str(), o.clockSteps);
     for (size_t i = 0; i < o.channels.size(); ++i) {
         const SRecordingOutcome::SChannel& ch = o.channels[i];
         fprintf(m_out,
                 "%s{\"channel\":%d,\"file\":%s,\"state\":%s,\"reason\":%s,\"duration\":%.3f,"
-                "\"packets\":%" PRId64 ",\"bytes\":%" PRId64 "}",
-                i ? "," : "", ch.channel, ch.file.empty() ? "null" : JsonString(ch.file).c_str(),
-                JsonString(ch.state).c_str(), JsonString(ch.reason).c_str(), ch.seconds, ch.packets,
-                ch.bytes);
+                "\"packets\":%" PRId64 ",\"bytes\":%" PRId64 ",\"start_offset\":%s,"
+                "\"sample_entry\":%s}",
+                i ? "," : "", ch.channel, JsonOrNull(ch.file).c_str(), JsonString(ch.state).c_str(),
+                JsonString(ch.reason).c_str(), ch.seconds, ch.packets, ch.bytes,
+                Seconds(ch.startSeconds).c_str(), JsonOrNull(ch.sampleEntry).c_str());
     }
     fprintf(m_out, "],\"log\":%s}\n", m_logPath.empty() ? "null" : JsonString(m_logPath).c_str());
 }

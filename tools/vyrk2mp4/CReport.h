@@ -14,12 +14,17 @@ struct SRecordingOutcome {
         std::string reason;
         double seconds = 0;
         int64_t packets = 0;
-        int64_t bytes = 0; // size of the written file
+        int64_t bytes = 0;        // size of the written file
+        double startSeconds = -1; // its first record after the recording's zero; -1: none
+        std::string sampleEntry;  // "hev1" or "hvc1" for a written H.265 file
     };
     std::string input;
     std::string outputDir;
     std::string state; // "converted", "stopped" or "failed"
     std::string reason;
+    std::string start;    // the recording's zero in UTC, ISO 8601; empty when not known
+    std::string timecode; // the zero's timecode; empty when the recording had no records
+    int clockSteps = 0;
     std::vector<SChannel> channels;
 };
 

@@ -63,11 +63,20 @@ std::string FileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void DescribeChannels(const CVyrkConverter& converter, SRecordingOutcome& outcome) {
+void DescribeChannels(const CVyrkConverter& converter, bool hvc1, SRecordingOutcome& outcome) {
+    const CVyrkConverter::SRecordingStart start = converter.GetRecordingStart();
+    if (start.known) {
+        outcome.start = start.origin.creationTime;
+        outcome.timecode = start.origin.timecode;
+        outcome.clockSteps = start.clockSteps;
+    }
     for (int ch = 0; ch < converter.GetChannelSlots(); ++ch) {
         SRecordingOutcome::SChannel channel;
         channel.channel = ch;
         channel.file = converter.GetFileName(ch);
+        const int64_t startUs = start.channelStartUs[static_cast<size_t>(ch)];
+        channel.startSeconds =
+            start.known && startUs >= 0 ? static_cast<double>(startUs) / 1e6 : -1;
         const auto stats = converter.GetChannelStats(ch);
         switch (converter.GetChannelResult(ch)) {
         case CVyrkConverter::ChannelResult::Written:
@@ -75,6 +84,7 @@ void DescribeChannels(const CVyrkConverter& converter, SRecordingOutcome& outcom
             channel.seconds = static_cast<double>(stats->mediaUs) / 1e6;
             channel.packets = stats->packets;
             channel.bytes = stats->fileBytes;
+            channel.sampleEntry = hvc1 && !stats->hev1Instead ? "hvc1" : "hev1";
             break;
         case CVyrkConverter::ChannelResult::Failed:
             channel.state = "failed";
@@ -135,7 +145,7 @@ SRecordingOutcome Convert(const std::string& input, const std::string& outputDir
                                      converter.GetState() == CVyrkConverter::State::Converted);
     outcome.state = StateText(converter.GetState());
     outcome.reason = RecordingFailureText(converter.GetFailure(), converter.GetFailureError());
-    DescribeChannels(converter, outcome);
+    DescribeChannels(converter, options.hvc1, outcome);
     progress.End(outcome.state, converter.GetProgress());
     return outcome;
 }
