@@ -11,6 +11,8 @@ PACKAGES=(
   fonts-font-awesome fonts-wqy-microhei
   valgrind
   xvfb xauth time mediainfo jq
+  mkvtoolnix gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  gstreamer1.0-libav
   qttranslations5-l10n
 )
 
