@@ -34,6 +34,10 @@ bool Near(uint64_t a, uint64_t b, int64_t within) {
     return Distance(a, b) <= static_cast<uint64_t>(within);
 }
 
+int64_t Plus(int64_t a, int64_t b) {
+    return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+}
+
 const char* KindOf(int stream) {
     return stream % 2 == 0 ? "video" : "audio";
 }
@@ -49,6 +53,8 @@ void CRecordingTimeLine::Add(const SRecord& record) {
     held.record = record;
     Route(held, false);
     Pump();
+    if (m_mode == Mode::Running)
+        HandOnCollected();
 }
 
 void CRecordingTimeLine::Finish() {
@@ -59,6 +65,24 @@ void CRecordingTimeLine::Finish() {
         Decide(true);
         Pump();
     }
+    HandOnCollected();
+}
+
+void CRecordingTimeLine::HandOnCollected() {
+    if (!m_bCollecting)
+        return;
+    // The zero is the earliest time handed on, whatever the order the records came in.
+    m_bCollecting = false;
+    for (const SCollected& c : m_collected)
+        if (c.held.record.size > 0 && (!m_bHasZero || Diff(c.timeUs, m_nZeroUs) < 0)) {
+            m_nZeroUs = c.timeUs;
+            m_bHasZero = true;
+        }
+    if (m_bHasZero)
+        m_zeroSink(m_nZeroUs);
+    for (const SCollected& c : m_collected)
+        m_sink(c.held.record, c.timeUs);
+    m_collected.clear();
 }
 
 bool CRecordingTimeLine::StreamStart(int stream, int64_t& sinceZeroUs) const {
@@ -98,13 +122,18 @@ void CRecordingTimeLine::Route(SHeld& held, bool copied) {
         // Nothing to place: it goes where its stream's clock says.
         const int64_t shift =
             r.stream >= 0 && r.stream < kMaxStreams ? m_streams[r.stream].shiftUs : 0;
-        m_sink(r, r.stampUs - static_cast<uint64_t>(shift));
+        Deliver(held, copied, r.stampUs - static_cast<uint64_t>(shift));
         return;
     }
     const SStream& s = m_streams[r.stream];
     const uint64_t time = r.stampUs - static_cast<uint64_t>(s.shiftUs);
+    const bool placeDirectly = m_nPlaceInLine > 0;
+    if (placeDirectly)
+        --m_nPlaceInLine;
     if (!m_bHasFront || IsInLine(s, time))
-        Accept(r, time);
+        Accept(held, copied, time);
+    else if (placeDirectly) // after records that told nothing: no more holding for these
+        Accept(held, copied, s.started ? s.ExpectedUs() : m_nFrontUs);
     else
         Suspect(held, copied);
 }
@@ -114,14 +143,9 @@ bool CRecordingTimeLine::IsInLine(const SStream& s, uint64_t timeUs) const {
            (s.started && Near(timeUs, s.ExpectedUs(), kSlackUs));
 }
 
-void CRecordingTimeLine::Accept(const SRecord& record, uint64_t timeUs) {
+void CRecordingTimeLine::Accept(SHeld& held, bool copied, uint64_t timeUs) {
+    const SRecord& record = held.record;
     SStream& s = m_streams[record.stream];
-    if (!m_bHasZero) {
-        // Nothing agreed on a zero before (only empty records came): the first time is it.
-        m_nZeroUs = timeUs;
-        m_bHasZero = true;
-        m_zeroSink(timeUs);
-    }
     if (!s.started) {
         s.started = true;
         s.firstUs = timeUs;
@@ -131,7 +155,25 @@ void CRecordingTimeLine::Accept(const SRecord& record, uint64_t timeUs) {
     if (!m_bHasFront || Diff(timeUs, m_nFrontUs) > 0)
         m_nFrontUs = timeUs;
     m_bHasFront = true;
-    m_sink(record, timeUs);
+    Deliver(held, copied, timeUs);
+}
+
+void CRecordingTimeLine::Deliver(SHeld& held, bool copied, uint64_t timeUs) {
+    if (m_bCollecting) {
+        if (!copied && held.record.size > 0) {
+            held.payload.assign(held.record.data, held.record.data + held.record.size);
+            held.record.data = held.payload.data();
+        }
+        m_collected.push_back({std::move(held), timeUs});
+        return;
+    }
+    if (!m_bHasZero && held.record.size > 0) {
+        // Nothing agreed on a zero before (only empty records came): the first time is it.
+        m_nZeroUs = timeUs;
+        m_bHasZero = true;
+        m_zeroSink(timeUs);
+    }
+    m_sink(held.record, timeUs);
 }
 
 void CRecordingTimeLine::Hold(SHeld& held, bool copied) {
@@ -164,6 +206,8 @@ void CRecordingTimeLine::Suspect(SHeld& held, bool copied) {
     }
     m_suspect.jumped[stream] = true;
     m_suspect.jumpAt[stream] = 0;
+    for (int t = 0; t < kMaxStreams; ++t)
+        m_suspect.shiftsUs[t] = m_streams[t].shiftUs;
     Hold(held, copied);
 }
 
@@ -207,9 +251,19 @@ bool CRecordingTimeLine::Decide(bool end) {
         return true;
     }
     if (!q.sustained) {
-        if (due)
-            Release(true);
-        return due;
+        if (!due)
+            return false;
+        const bool capped = !end && Diff(q.newFrontUs, q.frontUs) <= 2 * kSlackUs;
+        Release(true);
+        if (capped) {
+            // Nothing held agreed with anything: the records are placed as they come instead of
+            // being held again, one decision for each.
+            LogInfo("%zu records far off the recording's time line are placed where their "
+                    "streams were heading",
+                    m_input.size());
+            m_nPlaceInLine = m_input.size();
+        }
+        return true;
     }
     bool all = true;
     for (int t = 0; t < kMaxStreams; ++t)
@@ -222,8 +276,11 @@ bool CRecordingTimeLine::Decide(bool end) {
 
 void CRecordingTimeLine::Release(bool asStray) {
     const SSuspect q = m_suspect;
+    // Records held meanwhile may have moved stream clocks; they do so again when routed anew.
+    for (int t = 0; t < kMaxStreams; ++t)
+        m_streams[t].shiftUs = q.shiftsUs[t];
     SHeld& odd = m_held.front();
-    SStream& s = m_streams[q.stream];
+    const SStream& s = m_streams[q.stream];
     const int channel = q.stream / 2;
     if (asStray) {
         // Placed where its stream was heading; its contents are kept.
@@ -232,32 +289,29 @@ void CRecordingTimeLine::Release(bool asStray) {
                 "in line",
                 channel, KindOf(q.stream), Seconds(q.offUs));
         odd.record.stampUs = placed + static_cast<uint64_t>(s.shiftUs);
-    } else {
-        int jumped = 0;
-        for (int t = 0; t < kMaxStreams; ++t)
-            jumped += q.jumped[t] && (t == q.stream || q.active[t]) ? 1 : 0;
-        const bool step =
-            jumped > 1 || std::none_of(q.active.begin(), q.active.end(), [](bool a) { return a; });
-        if (step) {
-            LogInfo("the recording's clock stepped by %+.3f s at %.3f s; the time line goes on "
-                    "without a break",
-                    Seconds(q.stepUs), Seconds(Diff(q.frontUs, m_nZeroUs)));
-            ++m_nSteps;
-            for (int t = 0; t < kMaxStreams; ++t) {
-                const int64_t shifted = m_streams[t].shiftUs + q.stepUs;
-                if (q.jumped[t]) {
-                    m_held[q.jumpAt[t]].hasNewShift = true;
-                    m_held[q.jumpAt[t]].newShiftUs = shifted;
-                } else if (!q.active[t]) {
-                    m_streams[t].shiftUs = shifted; // it will come on the new clock
-                }
+    } else if (IsClockStep(q)) {
+        LogInfo("the recording's clock stepped by %+.3f s after %.3f s; the time line goes on "
+                "without a break",
+                Seconds(q.stepUs), Seconds(Diff(q.frontUs, m_nZeroUs)));
+        ++m_nSteps;
+        for (int t = 0; t < kMaxStreams; ++t) {
+            const int64_t shifted = Plus(m_streams[t].shiftUs, q.stepUs);
+            if (q.jumped[t]) {
+                m_held[q.jumpAt[t]].hasNewShift = true;
+                m_held[q.jumpAt[t]].newShiftUs = shifted;
+            } else if (!q.active[t]) {
+                m_streams[t].shiftUs = shifted; // it will come on the new clock
             }
-        } else {
-            LogInfo("channel %d: %s stamps %+.3f s off the other streams are placed in line",
-                    channel, KindOf(q.stream), Seconds(q.offUs));
-            odd.hasNewShift = true;
-            odd.newShiftUs = s.shiftUs + q.offUs;
         }
+    } else {
+        LogInfo("channel %d: %s stamps %+.3f s off the other channels are placed in line", channel,
+                KindOf(q.stream), Seconds(q.offUs));
+        for (int t = 0; t < kMaxStreams; ++t)
+            if (q.jumped[t]) {
+                m_held[q.jumpAt[t]].hasNewShift = true;
+                m_held[q.jumpAt[t]].newShiftUs =
+                    Plus(m_streams[t].shiftUs, t == q.stream ? q.offUs : q.stepUs);
+            }
     }
     // Everything held is routed again in its order, now that the odd record has its place.
     m_mode = Mode::Running;
@@ -266,6 +320,21 @@ void CRecordingTimeLine::Release(bool asStray) {
         m_input.push_front(std::move(m_held.back()));
         m_held.pop_back();
     }
+}
+
+bool CRecordingTimeLine::IsClockStep(const SSuspect& q) const {
+    // The whole rig's clock: every running stream jumped, or streams of more than one channel
+    // did. One camera alone jumping while the others run on is that camera's own.
+    bool all = true;
+    bool anyActive = false;
+    for (int t = 0; t < kMaxStreams; ++t) {
+        all = all && (!q.active[t] || q.jumped[t]);
+        anyActive = anyActive || q.active[t];
+    }
+    int channels = 0;
+    for (int ch = 0; ch < kMaxStreams / 2; ++ch)
+        channels += q.jumped[2 * ch] || q.jumped[2 * ch + 1] ? 1 : 0;
+    return !anyActive || all || channels > 1;
 }
 
 bool CRecordingTimeLine::SettleDue() const {
@@ -337,8 +406,7 @@ void CRecordingTimeLine::Settle() {
         if (strays > 0)
             LogInfo("%d record(s) at the start stamped far off the others are placed in line",
                     strays);
-        m_bHasZero = true;
-        m_zeroSink(m_nZeroUs);
+        m_bCollecting = true; // the zero follows from what is handed on
     }
     m_nSettleBytes = 0;
     while (!m_held.empty()) {

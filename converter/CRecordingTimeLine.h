@@ -85,13 +85,17 @@ private:
         std::array<size_t, kMaxStreams> jumpAt{};
         int64_t stepUs = 0;
         bool stepFromAudio = false;
+        std::array<int64_t, kMaxStreams> shiftsUs{}; // the stream clocks when it came
         int64_t heldBytes = 0;
     };
 
     void Pump();
     void Route(SHeld& held, bool copied);
     bool IsInLine(const SStream& s, uint64_t timeUs) const;
-    void Accept(const SRecord& record, uint64_t timeUs);
+    void Accept(SHeld& held, bool copied, uint64_t timeUs);
+    void Deliver(SHeld& held, bool copied, uint64_t timeUs);
+    void HandOnCollected();
+    bool IsClockStep(const SSuspect& q) const;
     void Hold(SHeld& held, bool copied);
     void Suspect(SHeld& held, bool copied);
     void Examine(const SHeld& held);
@@ -110,6 +114,14 @@ private:
     bool m_bHasZero = false;
     std::deque<SHeld> m_held;  // held records, in the order they came
     std::deque<SHeld> m_input; // records to route again after a decision
+    struct SCollected {
+        SHeld held;
+        uint64_t timeUs;
+    };
+    // Once the start is settled, what it hands on waits here until the zero is known.
+    std::vector<SCollected> m_collected;
+    bool m_bCollecting = false;
+    size_t m_nPlaceInLine = 0; // records still to be placed without holding
     SSuspect m_suspect;
     int64_t m_nSettleBytes = 0;
     int m_nSteps = 0;

@@ -136,6 +136,7 @@ int CMoovPatch::Apply(const std::string& path, std::vector<std::string>& skipped
     uint64_t moovSize = 0;
     int rc = fstat(fd, &st) != 0 ? errno : FindMoov(fd, st.st_size, moovAt, moovSize);
     std::vector<uint8_t> moov;
+    bool renamed = false;
     if (rc == 0) {
         moov.resize(static_cast<size_t>(moovSize));
         rc = ReadAt(fd, moov.data(), moov.size(), moovAt);
@@ -152,7 +153,7 @@ int CMoovPatch::Apply(const std::string& path, std::vector<std::string>& skipped
         size_t child = top.body;
         while (movieScale > 0 && NextBox(moov, child, top.end, box))
             if (box.type == Fourcc("trak"))
-                PatchTrack(moov, box, movieScale, skipped);
+                PatchTrack(moov, box, movieScale, skipped, renamed);
         if (movieScale == 0)
             skipped.push_back("the movie header is not readable");
         if (moov != before)
@@ -160,27 +161,35 @@ int CMoovPatch::Apply(const std::string& path, std::vector<std::string>& skipped
     }
     if (close(fd) != 0 && rc == 0)
         rc = errno;
-    return rc == EINVAL ? 0 : rc; // a file without a readable index is left to the readers
+    // A file without a readable index is left to the readers, unless its sample entry had to
+    // change: as hvc1 it would promise what its stream breaks.
+    if (m_nHev1Track != 0 && !renamed && (rc == 0 || rc == EINVAL))
+        return EPROTO;
+    return rc == EINVAL ? 0 : rc;
 }
 
 void CMoovPatch::PatchTrack(std::vector<uint8_t>& moov, const SBox& trak, uint32_t movieScale,
-                            std::vector<std::string>& skipped) const {
+                            std::vector<std::string>& skipped, bool& renamed) const {
     SBox tkhd, mdia, mdhd;
     if (!FindChild(moov, trak, Fourcc("tkhd"), tkhd) || tkhd.body + 32 > tkhd.end)
         return;
     const int trackId =
         static_cast<int>(ReadBe(&moov[tkhd.body + 4 + 2 * TimeBytes(moov, tkhd.body)], 4));
-    if (trackId == m_nHev1Track && !UseHev1In(moov, trak))
-        skipped.push_back("track " + std::to_string(trackId) + " has no hvc1 sample entry");
+    if (m_nHev1Track != 0 && trackId == m_nHev1Track)
+        renamed = UseHev1In(moov, trak);
     for (const SEdit& edit : m_edits) {
         if (edit.trackId != trackId)
             continue;
         SBox edts, elst;
-        const bool found = FindChild(moov, trak, Fourcc("mdia"), mdia) &&
+        const bool hasEdits = FindChild(moov, trak, Fourcc("edts"), edts);
+        // Without an edit list a track is shown from its first sample at the file's start.
+        if (!hasEdits && edit.startTicks == 0 && edit.mediaTicks == 0)
+            continue;
+        const bool found = hasEdits && FindChild(moov, edts, Fourcc("elst"), elst) &&
+                           FindChild(moov, trak, Fourcc("mdia"), mdia) &&
                            FindChild(moov, mdia, Fourcc("mdhd"), mdhd) &&
-                           mdhd.body + 8 + 2 * TimeBytes(moov, mdhd.body) <= mdhd.end &&
-                           FindChild(moov, trak, Fourcc("edts"), edts) &&
-                           FindChild(moov, edts, Fourcc("elst"), elst);
+                           mdhd.body + 4 <= mdhd.end &&
+                           mdhd.body + 8 + 2 * TimeBytes(moov, mdhd.body) <= mdhd.end;
         const uint32_t trackScale =
             found ? static_cast<uint32_t>(
                         ReadBe(&moov[mdhd.body + 4 + 2 * TimeBytes(moov, mdhd.body)], 4))

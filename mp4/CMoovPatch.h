@@ -29,8 +29,9 @@ public:
     void UseHev1(int trackId) { m_nHev1Track = trackId; }
     bool IsEmpty() const { return m_edits.empty() && m_nHev1Track == 0; }
 
-    // Applies the changes to the file; 0, or the errno of what failed. What does not fit the
-    // boxes found is reported in `skipped` (one line each) and left out.
+    // Applies the changes to the file; 0, or the errno of what failed (EPROTO: the sample entry
+    // could not be changed). An edit that does not fit the boxes found is reported in `skipped`
+    // (one line each) and left out.
     int Apply(const std::string& path, std::vector<std::string>& skipped) const;
 
 private:
@@ -45,7 +46,7 @@ private:
     static bool FindChild(const std::vector<uint8_t>& moov, const SBox& parent, uint32_t type,
                           SBox& child);
     void PatchTrack(std::vector<uint8_t>& moov, const SBox& trak, uint32_t movieScale,
-                    std::vector<std::string>& skipped) const;
+                    std::vector<std::string>& skipped, bool& renamed) const;
     static bool WriteEdit(std::vector<uint8_t>& moov, const SBox& elst, const SEdit& edit,
                           uint32_t movieScale, uint32_t trackScale);
     static bool UseHev1In(std::vector<uint8_t>& moov, const SBox& trak);

@@ -24,16 +24,20 @@ struct SRig {
     uint8_t byte = 0;
 
     void Add(int stream, uint64_t stampUs) {
-        line.Add({stream, stampUs, stream == 0 ? 40000 : 20000, &byte, 1, 0});
+        line.Add({stream, stampUs, stream % 2 == 0 ? 40000 : 20000, &byte, 1, 0});
     }
-    // Records from..to µs of the rig's own time, stamped with `offset` added.
-    void Run(int64_t fromUs, int64_t toUs, int64_t offset, uint64_t base, bool audio = true) {
-        for (int64_t t = fromUs; t < toUs; t += 20000) {
-            if (t % 40000 == 0)
-                Add(0, base + static_cast<uint64_t>(t + offset));
-            if (audio)
-                Add(1, base + static_cast<uint64_t>(t + offset));
-        }
+    // Records from..to µs of the rig's own time, stamped with `offset` added; channel 1's
+    // stamps get offset1 instead.
+    void Run(int64_t fromUs, int64_t toUs, int64_t offset, uint64_t base, bool audio = true,
+             int channels = 1, int64_t offset1 = 0) {
+        for (int64_t t = fromUs; t < toUs; t += 20000)
+            for (int ch = 0; ch < channels; ++ch) {
+                const uint64_t stamp = base + static_cast<uint64_t>(t + (ch ? offset1 : offset));
+                if (t % 40000 == 0)
+                    Add(2 * ch, stamp);
+                if (audio)
+                    Add(2 * ch + 1, stamp);
+            }
     }
     std::vector<uint64_t> TimesOf(int stream) const {
         std::vector<uint64_t> times;
@@ -98,4 +102,26 @@ TEST(CRecordingTimeLine, AStepOfEveryStreamIsTakenOutAndAStreamOffAloneIsMovedBa
     EXPECT_EQ(rig.line.ClockSteps(), 0);
     ExpectEvenlySpaced(rig.TimesOf(0), 40000, 100);
     ExpectEvenlySpaced(rig.TimesOf(1), 20000, 200);
+}
+
+TEST(CRecordingTimeLine, OneCameraOffAloneIsNoClockStepAndGarbageEndsInLine) {
+    SRig rig;
+    rig.Run(0, 2000000, 0, kBase, true, 2, 0);
+    rig.Run(2000000, 4000000, 0, kBase, true, 2, 50000000); // camera 1's clock alone
+    rig.line.Finish();
+    EXPECT_EQ(rig.line.ClockSteps(), 0);
+    ExpectEvenlySpaced(rig.TimesOf(2), 40000, 100);
+    ExpectEvenlySpaced(rig.TimesOf(3), 20000, 200);
+
+    // Stamps that never agree with anything: every record still comes out, once.
+    SRig garbage;
+    uint64_t noise = 88172645463325252ULL;
+    for (int i = 0; i < 20000; ++i) {
+        noise ^= noise << 13;
+        noise ^= noise >> 7;
+        noise ^= noise << 17;
+        garbage.Add(0, noise);
+    }
+    garbage.line.Finish();
+    EXPECT_EQ(garbage.out.size(), 20000u);
 }
