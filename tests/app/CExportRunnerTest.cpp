@@ -4,6 +4,7 @@
 #include "GuiDriver.h"
 #include "MainWindow.h"
 
+#include <QtCore/QDateTime>
 #include <QtCore/QTemporaryDir>
 #include <QtGui/QContextMenuEvent>
 #include <QtTest/QtTest>
@@ -223,7 +224,9 @@ void ExportRunnerTest::aFolderThatCannotBeMadeStartsNothing() {
 void ExportRunnerTest::failuresAreExplainedAndTheBatchNeverWaits() {
     QTemporaryDir dir;
     const QString gone = MakeRecording(dir, "gone.Vyrk", {"--channels", "1", "--seconds", "0.5"});
-    const QString good = MakeRecording(dir, "good.Vyrk", {"--channels", "1", "--seconds", "0.5"});
+    const QString good =
+        MakeRecording(dir, "good.Vyrk",
+                      {"--channels", "1", "--seconds", "0.5", "--clock-base", "1733740000000000"});
     QFile corrupt(dir.filePath("corrupt.Vyrk"));
     QVERIFY(corrupt.open(QIODevice::WriteOnly));
     QByteArray noise(3 << 20, 0);
@@ -256,6 +259,11 @@ void ExportRunnerTest::failuresAreExplainedAndTheBatchNeverWaits() {
         QVERIFY(Entry(w, row)->toolTip().contains(Status(w, row)));
         QVERIFY(Entry(w, row)->icon().cacheKey() == w.IconFor(EntryState::Failed).cacheKey());
     }
+    // A recording on wall time says when it was made; one on a clock of its own does not.
+    const QString made =
+        QDateTime::fromMSecsSinceEpoch(1733740000000).toString("yyyy-MM-dd HH:mm:ss");
+    QVERIFY(Entry(w, 1)->toolTip().contains(QString::fromUtf8("录制时间：") + made));
+    QVERIFY(!Entry(w, 4)->toolTip().contains(QString::fromUtf8("录制时间")));
     QVERIFY(!QDir(dir.filePath("corrupt")).exists()); // no empty folder left behind
     QVERIFY(!QDir(dir.filePath("gone")).exists());
     QCOMPARE(DecodeErrors(dir.filePath("good/0.mp4")), QString());
