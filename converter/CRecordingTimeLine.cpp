@@ -1,5 +1,6 @@
 #include "CRecordingTimeLine.h"
 
+#include "ClockMath.h"
 #include "Log.h"
 
 #include <algorithm>
@@ -12,31 +13,9 @@ namespace {
 const int64_t kSlackUs = 1000000;
 // A stream counts as running when its latest record is this close to the front.
 const int64_t kActiveUs = 3000000;
-// The zero is decided once the records that agree with each other span this long...
-const int64_t kSettleSpanUs = 1000000;
-// ... where agreeing means this close to the middle of all records seen so far.
-const int64_t kSettleWindowUs = 3000000;
 // However unclear the records stay, a decision is taken after this much.
 const size_t kMaxHeldRecords = 8192;
 const int64_t kMaxHeldBytes = 64 << 20;
-
-// Clock values are arbitrary 64-bit numbers: differences are read as signed, distances are
-// taken without overflow.
-int64_t Diff(uint64_t a, uint64_t b) {
-    return static_cast<int64_t>(a - b);
-}
-
-uint64_t Distance(uint64_t a, uint64_t b) {
-    return std::min(a - b, b - a);
-}
-
-bool Near(uint64_t a, uint64_t b, int64_t within) {
-    return Distance(a, b) <= static_cast<uint64_t>(within);
-}
-
-int64_t Plus(int64_t a, int64_t b) {
-    return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
-}
 
 const char* KindOf(int stream) {
     return stream % 2 == 0 ? "video" : "audio";
@@ -74,7 +53,7 @@ void CRecordingTimeLine::HandOnCollected() {
     // The zero is the earliest time handed on, whatever the order the records came in.
     m_bCollecting = false;
     for (const SCollected& c : m_collected)
-        if (c.held.record.size > 0 && (!m_bHasZero || Diff(c.timeUs, m_nZeroUs) < 0)) {
+        if (c.held.record.size > 0 && (!m_bHasZero || ClockDiff(c.timeUs, m_nZeroUs) < 0)) {
             m_nZeroUs = c.timeUs;
             m_bHasZero = true;
         }
@@ -88,7 +67,7 @@ void CRecordingTimeLine::HandOnCollected() {
 bool CRecordingTimeLine::StreamStart(int stream, int64_t& sinceZeroUs) const {
     if (stream < 0 || stream >= kMaxStreams || !m_bHasZero || !m_streams[stream].started)
         return false;
-    sinceZeroUs = Diff(m_streams[stream].firstUs, m_nZeroUs);
+    sinceZeroUs = ClockDiff(m_streams[stream].firstUs, m_nZeroUs);
     return true;
 }
 
@@ -139,8 +118,8 @@ void CRecordingTimeLine::Route(SHeld& held, bool copied) {
 }
 
 bool CRecordingTimeLine::IsInLine(const SStream& s, uint64_t timeUs) const {
-    return Near(timeUs, m_nFrontUs, kSlackUs) ||
-           (s.started && Near(timeUs, s.ExpectedUs(), kSlackUs));
+    return ClockNear(timeUs, m_nFrontUs, kSlackUs) ||
+           (s.started && ClockNear(timeUs, s.ExpectedUs(), kSlackUs));
 }
 
 void CRecordingTimeLine::Accept(SHeld& held, bool copied, uint64_t timeUs) {
@@ -152,7 +131,7 @@ void CRecordingTimeLine::Accept(SHeld& held, bool copied, uint64_t timeUs) {
     }
     s.lastUs = timeUs;
     s.lastDurationUs = record.durationUs;
-    if (!m_bHasFront || Diff(timeUs, m_nFrontUs) > 0)
+    if (!m_bHasFront || ClockDiff(timeUs, m_nFrontUs) > 0)
         m_nFrontUs = timeUs;
     m_bHasFront = true;
     Deliver(held, copied, timeUs);
@@ -196,13 +175,13 @@ void CRecordingTimeLine::Suspect(SHeld& held, bool copied) {
     m_suspect = SSuspect();
     m_suspect.stream = stream;
     m_suspect.frontUs = m_suspect.newFrontUs = m_nFrontUs;
-    m_suspect.offUs = Diff(time, s.started ? s.ExpectedUs() : m_nFrontUs);
+    m_suspect.offUs = ClockDiff(time, s.started ? s.ExpectedUs() : m_nFrontUs);
     m_suspect.stepUs = m_suspect.offUs;
     m_suspect.stepFromAudio = stream % 2 == 1;
     for (int t = 0; t < kMaxStreams; ++t) {
         const SStream& other = m_streams[t];
         m_suspect.active[t] =
-            t != stream && other.started && Diff(m_nFrontUs, other.lastUs) <= kActiveUs;
+            t != stream && other.started && ClockDiff(m_nFrontUs, other.lastUs) <= kActiveUs;
     }
     m_suspect.jumped[stream] = true;
     m_suspect.jumpAt[stream] = 0;
@@ -218,11 +197,11 @@ void CRecordingTimeLine::Examine(const SHeld& held) {
     const SStream& s = m_streams[t];
     SSuspect& q = m_suspect;
     const uint64_t time = held.record.stampUs - static_cast<uint64_t>(s.shiftUs);
-    const int64_t off = Diff(time, s.started ? s.ExpectedUs() : q.frontUs);
-    const bool inLine =
-        Near(time, q.newFrontUs, kSlackUs) || (s.started && Near(time, s.ExpectedUs(), kSlackUs));
+    const int64_t off = ClockDiff(time, s.started ? s.ExpectedUs() : q.frontUs);
+    const bool inLine = ClockNear(time, q.newFrontUs, kSlackUs) ||
+                        (s.started && ClockNear(time, s.ExpectedUs(), kSlackUs));
     const bool first = t == q.stream ? !q.sustained && !q.strayed : !q.jumped[t];
-    if (first && Near(static_cast<uint64_t>(off), static_cast<uint64_t>(q.offUs), kSlackUs)) {
+    if (first && ClockNear(static_cast<uint64_t>(off), static_cast<uint64_t>(q.offUs), kSlackUs)) {
         if (t == q.stream) {
             q.sustained = true;
         } else {
@@ -237,7 +216,7 @@ void CRecordingTimeLine::Examine(const SHeld& held) {
     } else if (inLine) {
         if (t == q.stream && first)
             q.strayed = true;
-        if (Diff(time, q.newFrontUs) > 0)
+        if (ClockDiff(time, q.newFrontUs) > 0)
             q.newFrontUs = time;
     }
 }
@@ -245,7 +224,7 @@ void CRecordingTimeLine::Examine(const SHeld& held) {
 bool CRecordingTimeLine::Decide(bool end) {
     const SSuspect& q = m_suspect;
     const bool due = end || m_held.size() > kMaxHeldRecords || q.heldBytes > kMaxHeldBytes ||
-                     Diff(q.newFrontUs, q.frontUs) > 2 * kSlackUs;
+                     ClockDiff(q.newFrontUs, q.frontUs) > 2 * kSlackUs;
     if (q.strayed) {
         Release(true);
         return true;
@@ -253,7 +232,7 @@ bool CRecordingTimeLine::Decide(bool end) {
     if (!q.sustained) {
         if (!due)
             return false;
-        const bool capped = !end && Diff(q.newFrontUs, q.frontUs) <= 2 * kSlackUs;
+        const bool capped = !end && ClockDiff(q.newFrontUs, q.frontUs) <= 2 * kSlackUs;
         Release(true);
         if (capped) {
             // Nothing held agreed with anything: the records are placed as they come instead of
@@ -292,10 +271,10 @@ void CRecordingTimeLine::Release(bool asStray) {
     } else if (IsClockStep(q)) {
         LogInfo("the recording's clock stepped by %+.3f s after %.3f s; the time line goes on "
                 "without a break",
-                Seconds(q.stepUs), Seconds(Diff(q.frontUs, m_nZeroUs)));
+                Seconds(q.stepUs), Seconds(ClockDiff(q.frontUs, m_nZeroUs)));
         ++m_nSteps;
         for (int t = 0; t < kMaxStreams; ++t) {
-            const int64_t shifted = Plus(m_streams[t].shiftUs, q.stepUs);
+            const int64_t shifted = ClockPlus(m_streams[t].shiftUs, q.stepUs);
             if (q.jumped[t]) {
                 m_held[q.jumpAt[t]].hasNewShift = true;
                 m_held[q.jumpAt[t]].newShiftUs = shifted;
@@ -310,7 +289,7 @@ void CRecordingTimeLine::Release(bool asStray) {
             if (q.jumped[t]) {
                 m_held[q.jumpAt[t]].hasNewShift = true;
                 m_held[q.jumpAt[t]].newShiftUs =
-                    Plus(m_streams[t].shiftUs, t == q.stream ? q.offUs : q.stepUs);
+                    ClockPlus(m_streams[t].shiftUs, t == q.stream ? q.offUs : q.stepUs);
             }
     }
     // Everything held is routed again in its order, now that the odd record has its place.
@@ -337,77 +316,30 @@ bool CRecordingTimeLine::IsClockStep(const SSuspect& q) const {
     return !anyActive || all || channels > 1;
 }
 
-bool CRecordingTimeLine::SettleDue() const {
-    if (m_held.size() > kMaxHeldRecords || m_nSettleBytes > kMaxHeldBytes)
-        return true;
-    std::vector<uint64_t> stamps;
+std::vector<CStartWindow::SStamp> CRecordingTimeLine::HeldStamps() const {
+    std::vector<CStartWindow::SStamp> stamps;
+    stamps.reserve(m_held.size());
     for (const SHeld& h : m_held)
-        if (h.record.size > 0)
-            stamps.push_back(h.record.stampUs);
-    if (stamps.empty())
-        return false;
-    auto middle = stamps.begin() + static_cast<std::ptrdiff_t>(stamps.size() / 2);
-    std::nth_element(stamps.begin(), middle, stamps.end());
-    const uint64_t median = *middle;
-    uint64_t low = median, high = median;
-    for (uint64_t stamp : stamps) {
-        if (!Near(stamp, median, kSettleWindowUs))
-            continue;
-        if (Diff(stamp, low) < 0)
-            low = stamp;
-        if (Diff(stamp, high) > 0)
-            high = stamp;
-    }
-    return Diff(high, low) > kSettleSpanUs;
+        stamps.push_back(
+            {h.record.stream, h.record.stampUs, h.record.durationUs,
+             h.record.size > 0 && h.record.stream >= 0 && h.record.stream < kMaxStreams});
+    return stamps;
+}
+
+bool CRecordingTimeLine::SettleDue() const {
+    return m_held.size() > kMaxHeldRecords || m_nSettleBytes > kMaxHeldBytes ||
+           CStartWindow::IsSettled(HeldStamps());
 }
 
 void CRecordingTimeLine::Settle() {
-    std::vector<uint64_t> stamps;
-    for (const SHeld& h : m_held)
-        if (h.record.size > 0)
-            stamps.push_back(h.record.stampUs);
+    std::vector<CStartWindow::SStamp> stamps = HeldStamps();
+    if (const int strays = CStartWindow::PlaceStrays(stamps))
+        LogInfo("%d record(s) at the start stamped far off the others are placed in line", strays);
+    for (size_t i = 0; i < stamps.size(); ++i)
+        m_held[i].record.stampUs = stamps[i].stampUs;
+    // The zero follows from what is handed on, once the records are routed again.
+    m_bCollecting = true;
     m_mode = Mode::Running;
-    if (!stamps.empty()) {
-        auto middle = stamps.begin() + static_cast<std::ptrdiff_t>(stamps.size() / 2);
-        std::nth_element(stamps.begin(), middle, stamps.end());
-        const uint64_t median = *middle;
-        bool found = false;
-        std::vector<bool> inLine(m_held.size());
-        for (size_t i = 0; i < m_held.size(); ++i) {
-            const SRecord& r = m_held[i].record;
-            inLine[i] = r.size > 0 && r.stream >= 0 && r.stream < kMaxStreams &&
-                        Near(r.stampUs, median, kSettleWindowUs);
-            if (inLine[i] && (!found || Diff(r.stampUs, m_nZeroUs) < 0))
-                m_nZeroUs = r.stampUs;
-            found = found || inLine[i];
-        }
-        int strays = 0;
-        for (size_t i = 0; i < m_held.size(); ++i) {
-            SRecord& r = m_held[i].record;
-            if (inLine[i] || r.size <= 0 || r.stream < 0 || r.stream >= kMaxStreams)
-                continue;
-            // Placed beside the nearest record of its stream that agrees with the others.
-            ++strays;
-            r.stampUs = median;
-            for (size_t k = i; k-- > 0;)
-                if (inLine[k] && m_held[k].record.stream == r.stream) {
-                    r.stampUs = m_held[k].record.stampUs +
-                                static_cast<uint64_t>(m_held[k].record.durationUs);
-                    break;
-                }
-            for (size_t k = i + 1; r.stampUs == median && k < m_held.size(); ++k)
-                if (inLine[k] && m_held[k].record.stream == r.stream) {
-                    r.stampUs = m_held[k].record.stampUs - static_cast<uint64_t>(r.durationUs);
-                    break;
-                }
-            if (Diff(r.stampUs, m_nZeroUs) < 0)
-                r.stampUs = m_nZeroUs;
-        }
-        if (strays > 0)
-            LogInfo("%d record(s) at the start stamped far off the others are placed in line",
-                    strays);
-        m_bCollecting = true; // the zero follows from what is handed on
-    }
     m_nSettleBytes = 0;
     while (!m_held.empty()) {
         m_input.push_front(std::move(m_held.back()));

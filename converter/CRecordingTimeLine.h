@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CStartWindow.h"
+
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -101,6 +103,7 @@ private:
     void Examine(const SHeld& held);
     bool Decide(bool end);
     void Release(bool asStray);
+    std::vector<CStartWindow::SStamp> HeldStamps() const;
     void Settle();
     bool SettleDue() const;
 
