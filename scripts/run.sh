@@ -21,7 +21,7 @@ build/bin/vyrk2mp4 --log "$out/vyrk2mp4.log" "$out/sample.Vyrk"
 echo
 for f in "$out"/sample/*.mp4; do
   printf '%s: ' "$f"
-  ffprobe -v error -show_entries stream=codec_name,width,height,sample_rate,nb_frames \
+  ffprobe -v error -show_entries stream=codec_tag_string,width,height,sample_rate,nb_frames:stream_tags=timecode \
     -show_entries format=duration -of compact=p=0:nk=1 "$f" | tr '\n' ' '
   echo
 done
