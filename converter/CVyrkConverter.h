@@ -37,8 +37,9 @@ public:
     // What became of one channel's output, known once the conversion has finished.
     enum class ChannelResult { None, Written, Failed };
     // What became of the whole recording. Converted: at least one file written, none failed,
-    // read to its end. Stopped: Stop ended it early and nothing failed.
-    enum class State { Converting, Converted, Stopped, Failed };
+    // read to its end. Damaged: as Converted, but parts of the recording were damaged and left
+    // out (GetDamageText says what). Stopped: Stop ended it early and nothing failed.
+    enum class State { Converting, Converted, Stopped, Failed, Damaged };
     enum class Failure {
         None,
         CannotOpen,    // the recording could not be opened (GetFailureError: errno)
@@ -73,6 +74,8 @@ public:
     State GetState() const;
     Failure GetFailure() const;
     int GetFailureError() const;
+    // With State::Damaged: what was left out, in plain English; empty otherwise.
+    std::string GetDamageText() const { return std::string(); }
     ChannelResult GetChannelResult(int channel) const;
     SRecordingStart GetRecordingStart() const { return m_start; }
     // The channels whose files were written, in order.

@@ -30,6 +30,8 @@ const char* StateText(CVyrkConverter::State state) {
         return "converted";
     case CVyrkConverter::State::Stopped:
         return "stopped";
+    case CVyrkConverter::State::Damaged:
+        return "damaged";
     case CVyrkConverter::State::Failed:
         break;
     }
