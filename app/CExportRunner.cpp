@@ -1,5 +1,6 @@
 #include "CExportRunner.h"
 
+#include "CFolderLock.h"
 #include "COutputFolders.h"
 #include "CTimeLeftEstimate.h"
 #include "CVyrkConverter.h"
@@ -32,6 +33,26 @@ double Now() {
 // The name of an output folder given as a prefix ending in "/".
 QString FolderName(const QString& prefix) {
     return QFileInfo(QDir::cleanPath(prefix)).fileName();
+}
+
+// Takes the job's folder for its conversion: "" once held, else why the job cannot run. A
+// folder that cannot be made is left to the conversion, whose channels then say why.
+QString TakeJobFolder(const ExportJob& job, CFolderLock& lock) {
+    int error = 0;
+    switch (COutputFolders::TakeFolder(job.outputPrefix, job.inputPath, lock, error)) {
+    case COutputFolders::Take::Taken:
+    case COutputFolders::Take::CannotOpen:
+        return QString();
+    case COutputFolders::Take::InUse:
+        return Tr("输出文件夹正被另一个转换使用");
+    case COutputFolders::Take::Foreign:
+        return Tr("输出文件夹中已有另一个录像的通道文件");
+    case COutputFolders::Take::CannotMark:
+        break;
+    }
+    return Tr("无法写入输出文件夹中的 %1 文件（%2）")
+        .arg(COutputFolders::kOwnerFile)
+        .arg(EntryText::SystemError(error));
 }
 
 } // namespace
@@ -114,8 +135,14 @@ SJobOutcome CExportRunner::RunJob(const ExportJob& job, SPace& pace) {
         outcome.status = EntryText::Failed(outcome.reason);
         return outcome;
     }
-    Platform::CreateDirectoryOneLevel(job.outputPrefix);
+    CFolderLock lock; // held until the folder is settled
+    outcome.reason = TakeJobFolder(job, lock);
+    if (!outcome.reason.isEmpty()) {
+        outcome.status = EntryText::Failed(outcome.reason);
+        return outcome;
+    }
     if (!converter.Start()) {
+        COutputFolders::RecordConversion(job.outputPrefix, {}, false);
         outcome.reason = Tr("无法开始读取录像");
         outcome.status = EntryText::Failed(outcome.reason);
         return outcome;
@@ -133,15 +160,14 @@ SJobOutcome CExportRunner::RunJob(const ExportJob& job, SPace& pace) {
     return Outcome(converter, job);
 }
 
-// What the finished conversion made of the job, with the folder settled: marked as the
-// recording's, cleared of old channel files once complete, removed if left empty.
+// What the finished conversion made of the job, with the folder settled: cleared of old
+// channel files once complete (read to its end), removed if it holds none.
 SJobOutcome CExportRunner::Outcome(const CVyrkConverter& converter, const ExportJob& job) {
     const std::vector<int> written = converter.GetWrittenChannels();
-    const bool complete = converter.GetState() == CVyrkConverter::State::Converted;
-    COutputFolders::RecordConversion(job.outputPrefix, job.inputPath, written, complete);
+    const bool complete = converter.GetState() == CVyrkConverter::State::Converted ||
+                          converter.GetState() == CVyrkConverter::State::Damaged;
+    COutputFolders::RecordConversion(job.outputPrefix, written, complete);
     const QString folder = QString::fromLocal8Bit(job.outputPrefix.c_str());
-    if (written.empty()) // a folder with anything in it stays
-        QDir().rmdir(folder);
     SJobOutcome outcome;
     outcome.files = static_cast<int>(written.size());
     const CVyrkConverter::SRecordingStart start = converter.GetRecordingStart();

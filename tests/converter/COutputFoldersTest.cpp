@@ -1,7 +1,10 @@
 #include "COutputFolders.h"
 
+#include "CFolderLock.h"
+
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -39,7 +42,7 @@ TEST(COutputFolders, NeverTakesAFolderHoldingAnotherRecordingsFiles) {
     EXPECT_EQ(first.Claim(out, "/a/empty.Vyrk"), out + "/empty/"); // no channel files in it
     fs::create_directories(dir / "cam_2");
     std::ofstream(dir / "cam_2" / "0.mp4") << "x";
-    ASSERT_TRUE(COutputFolders::MarkOwner(out + "/cam_2/", "/a/cam.Vyrk"));
+    ASSERT_EQ(COutputFolders::MarkOwner(out + "/cam_2/", "/a/cam.Vyrk"), 0);
     // A later export: the same recording gets its folder back, another one does not.
     COutputFolders later;
     EXPECT_EQ(later.Claim(out, "/b/cam.Vyrk"), out + "/cam_3/");
@@ -62,5 +65,34 @@ TEST(COutputFolders, RemovesOnlyTheChannelFilesAConversionDidNotWrite) {
     EXPECT_FALSE(fs::exists(dir / "2.mp4"));
     EXPECT_FALSE(fs::exists(dir / "7.mp4"));
     EXPECT_EQ(COutputFolders::RemoveOtherChannelFiles((dir / "missing").string(), {}), 0);
+    fs::remove_all(dir);
+}
+
+TEST(COutputFolders, AFolderIsWrittenByOneConversionAtATime) {
+    const fs::path dir = fs::temp_directory_path() / ("locks-" + std::to_string(getpid()));
+    const std::string out = dir.string();
+    fs::create_directories(dir);
+    using Take = COutputFolders::Take;
+    int error = 0;
+    CFolderLock first, second, third;
+    ASSERT_EQ(COutputFolders::TakeFolder(out + "/rec/", "/a/rec.Vyrk", first, error), Take::Taken);
+    std::ifstream owner(dir / "rec" / COutputFolders::kOwnerFile);
+    std::string line;
+    EXPECT_TRUE(std::getline(owner, line) && line == "/a/rec.Vyrk");
+    // Held, the folder is refused even to the same recording, and the naming rule moves on.
+    EXPECT_EQ(COutputFolders::TakeFolder(out + "/rec", "/a/rec.Vyrk", second, error), Take::InUse);
+    COutputFolders folders;
+    std::string folder;
+    EXPECT_EQ(folders.ClaimAndTake(out, "/b/rec.Vyrk", third, folder, error), Take::Taken);
+    EXPECT_EQ(folder, out + "/rec_2/");
+    // A conversion that wrote nothing leaves no folder; a folder given up can be taken again.
+    COutputFolders::RecordConversion(folder, {}, false);
+    EXPECT_FALSE(fs::exists(dir / "rec_2"));
+    first.Release();
+    EXPECT_EQ(COutputFolders::TakeFolder(out + "/rec/", "/a/rec.Vyrk", second, error), Take::Taken);
+    std::ofstream(dir / "file") << "x";
+    EXPECT_EQ(COutputFolders::TakeFolder(out + "/file/", "/a/file.Vyrk", first, error),
+              Take::CannotOpen);
+    EXPECT_EQ(error, ENOTDIR);
     fs::remove_all(dir);
 }

@@ -3,6 +3,7 @@
 // folder given with -o (created with its parents) or else the recording's own folder.
 
 #include "CDiagnosticsLog.h"
+#include "CFolderLock.h"
 #include "COutputFolders.h"
 #include "CProgressLine.h"
 #include "CReport.h"
@@ -20,9 +21,11 @@ extern "C" {
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <new>
+#include <stdexcept>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -115,38 +118,80 @@ void RunToEnd(CVyrkConverter& converter, CProgressLine& progress) {
     }
 }
 
-SRecordingOutcome Convert(const std::string& input, const std::string& outputDir,
-                          const SOptions& options, CProgressLine& progress) {
-    SRecordingOutcome outcome;
-    outcome.input = input;
-    outcome.outputDir = outputDir;
-    outcome.state = "failed";
+// Why the recording's folder could not be taken.
+std::string TakeFailureText(COutputFolders::Take take, int error) {
+    if (take == COutputFolders::Take::CannotMark)
+        return std::string("cannot write the folder's owner file ") + COutputFolders::kOwnerFile +
+               ": " + strerror(error);
+    return std::string("cannot create the output folder: ") + strerror(error);
+}
+
+bool Complete(CVyrkConverter::State state) {
+    return state == CVyrkConverter::State::Converted || state == CVyrkConverter::State::Damaged;
+}
+
+// Converts into a folder of the recording's own under `parent`, taken with `lock`.
+void Convert(const std::string& parent, COutputFolders& folders, CFolderLock& lock,
+             const SOptions& options, CProgressLine& progress, SRecordingOutcome& outcome) {
+    int error = 0;
+    const COutputFolders::Take take =
+        folders.ClaimAndTake(parent, outcome.input, lock, outcome.outputDir, error);
+    if (take != COutputFolders::Take::Taken) {
+        outcome.reason = TakeFailureText(take, error);
+        return;
+    }
     CVyrkConverter converter;
     SOutputOptions output;
     output.faststart = options.faststart;
     output.hvc1Tag = options.hvc1;
     converter.SetOutputOptions(output);
-    if (!converter.Init(input, outcome.outputDir)) {
-        outcome.reason = RecordingFailureText(converter.GetFailure(), converter.GetFailureError());
-        return outcome;
-    }
-    Platform::CreateDirectoryOneLevel(outcome.outputDir);
-    struct stat st;
-    if (stat(outcome.outputDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        outcome.reason = "cannot create the output folder";
-        return outcome;
-    }
-    if (!converter.Start()) {
-        outcome.reason = "cannot start reading the recording";
-        return outcome;
+    if (!converter.Init(outcome.input, outcome.outputDir) || !converter.Start()) {
+        COutputFolders::RecordConversion(outcome.outputDir, {}, false);
+        outcome.reason =
+            converter.GetFailure() != CVyrkConverter::Failure::None
+                ? RecordingFailureText(converter.GetFailure(), converter.GetFailureError())
+                : "cannot start reading the recording";
+        return;
     }
     RunToEnd(converter, progress);
-    COutputFolders::RecordConversion(outcome.outputDir, input, converter.GetWrittenChannels(),
-                                     converter.GetState() == CVyrkConverter::State::Converted);
-    outcome.state = StateText(converter.GetState());
-    outcome.reason = RecordingFailureText(converter.GetFailure(), converter.GetFailureError());
+    const CVyrkConverter::State state = converter.GetState();
+    COutputFolders::RecordConversion(outcome.outputDir, converter.GetWrittenChannels(),
+                                     Complete(state));
+    outcome.state = StateText(state);
+    outcome.reason =
+        state == CVyrkConverter::State::Damaged
+            ? converter.GetDamageText()
+            : RecordingFailureText(converter.GetFailure(), converter.GetFailureError());
     DescribeChannels(converter, options.hvc1, outcome);
     progress.End(outcome.state, converter.GetProgress());
+}
+
+// A conversion that threw: failed, and its folder settled as one that received no file (the
+// converter has finished its files by now; the lock is still held).
+void Fail(const std::string& reason, const CFolderLock& lock, SRecordingOutcome& outcome) {
+    outcome.state = "failed";
+    outcome.reason = reason;
+    outcome.channels.clear();
+    LogError("%s: %s", outcome.input.c_str(), reason.c_str());
+    if (lock.IsHeld())
+        COutputFolders::RecordConversion(outcome.outputDir, {}, false);
+}
+
+// The recording converted by Convert, with what it threw reported as the recording's failure.
+SRecordingOutcome ConvertOrFail(const std::string& input, const std::string& parent,
+                                COutputFolders& folders, const SOptions& options,
+                                CProgressLine& progress) {
+    SRecordingOutcome outcome;
+    outcome.input = input;
+    outcome.state = "failed";
+    CFolderLock lock; // held until the folder is settled
+    try {
+        Convert(parent, folders, lock, options, progress, outcome);
+    } catch (const std::bad_alloc&) {
+        Fail("out of memory", lock, outcome);
+    } catch (const std::exception& e) {
+        Fail(std::string("unexpected error: ") + e.what(), lock, outcome);
+    }
     return outcome;
 }
 
@@ -219,7 +264,7 @@ int main(int argc, char** argv) {
             progress.Begin(i + 1, count, FileName(input));
             const std::string parent =
                 options.outputDir.empty() ? DirectoryOf(input) : options.outputDir;
-            outcome = Convert(input, folders.Claim(parent, input), options, progress);
+            outcome = ConvertOrFail(input, parent, folders, options, progress);
         }
         failed = failed || outcome.state == "failed";
         report.Add(outcome);
