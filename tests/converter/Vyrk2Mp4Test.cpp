@@ -151,6 +151,18 @@ TEST(Vyrk2Mp4, BehavesLikeACommandLineTool) {
     EXPECT_NE(ReadWholeFile(log).find("avio_open RTMP OK..."), std::string::npos);
     for (int ch = 0; ch < 2; ++ch)
         EXPECT_TRUE(PlaysCleanly(out + "/a/" + std::to_string(ch) + ".mp4"));
+    // A report or a log that cannot be written fails the run, in a line on standard error.
+    const SubprocessResult full = Shell(tool + " -q --log " + Quote(log) + " -o " + Quote(out) +
+                                        " " + Quote(rec) + " >/dev/full");
+    EXPECT_EQ(full.exitCode, 1);
+    EXPECT_EQ(full.output, "vyrk2mp4: cannot write the report: No space left on device\n");
+    const SubprocessResult noLog = RunProgram({tool, "-q", "--log", "/dev/full", "-o", out, rec});
+    EXPECT_EQ(noLog.exitCode, 1);
+    EXPECT_NE(
+        noLog.output.find("vyrk2mp4: cannot write the log /dev/full: No space left on device"),
+        std::string::npos)
+        << noLog.output;
+    EXPECT_NE(noLog.output.find("a.b.Vyrk: converted -> "), std::string::npos);
 
     // Quiet, beside the source; a missing recording and an output folder that is a file fail
     // their recording, with the reason in the report, and the others still convert.
@@ -171,7 +183,8 @@ TEST(Vyrk2Mp4, BehavesLikeACommandLineTool) {
     EXPECT_NE(mixed.find("missing.Vyrk: failed: cannot open the recording: No such file"),
               std::string::npos)
         << mixed;
-    EXPECT_NE(mixed.find("r.Vyrk: failed: cannot create the output folder"), std::string::npos);
+    EXPECT_NE(mixed.find("r.Vyrk: failed: cannot create the output folder: Not a directory"),
+              std::string::npos);
     EXPECT_TRUE(PlaysCleanly(dir.File("a/1.mp4")));
     EXPECT_NE(mixed.find("a.copy.Vyrk: converted -> " + dir.File("a.copy/")), std::string::npos);
     EXPECT_TRUE(PlaysCleanly(dir.File("a.copy/1.mp4")));

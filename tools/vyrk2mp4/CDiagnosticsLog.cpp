@@ -1,5 +1,6 @@
 #include "CDiagnosticsLog.h"
 
+#include "Log.h"
 #include "Platform.h"
 
 extern "C" {
@@ -61,6 +62,7 @@ FILE* CDiagnosticsLog::Open(const std::string& path, std::string& problem) {
         return nullptr;
     const int logFd = path.empty() ? -1 : OpenLogFile(path, problem);
     m_path = logFd >= 0 ? path : "";
+    m_failed = !path.empty() && logFd < 0;
     dup2(logFd >= 0 ? logFd : STDERR_FILENO, STDOUT_FILENO);
     if (logFd >= 0)
         close(logFd);
@@ -71,4 +73,37 @@ FILE* CDiagnosticsLog::Open(const std::string& path, std::string& problem) {
         fflush(stdout);
     });
     return report;
+}
+
+int CDiagnosticsLog::WriteLine(const std::string& line) {
+    errno = 0;
+    LogInfo("%s", line.c_str());
+    // A failed write marks the stream; the write of this line, when it failed, set errno last.
+    const int error = errno != 0 ? errno : EIO;
+    return fflush(stdout) == 0 && !ferror(stdout) ? 0 : error;
+}
+
+std::string CDiagnosticsLog::Problem(int error) const {
+    return "cannot write the log " + m_path + ": " + strerror(error);
+}
+
+std::string CDiagnosticsLog::Begin(const std::string& line) {
+    const int error = WriteLine(line);
+    if (error == 0 || m_path.empty())
+        return "";
+    const std::string problem = Problem(error) + "; diagnostics go to standard error";
+    m_failed = true;
+    m_path.clear();
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    clearerr(stdout);
+    LogInfo("%s", line.c_str());
+    return problem;
+}
+
+std::string CDiagnosticsLog::Finish(const std::string& line) {
+    const int error = WriteLine(line);
+    if (error == 0 || m_path.empty())
+        return "";
+    m_failed = true;
+    return Problem(error);
 }

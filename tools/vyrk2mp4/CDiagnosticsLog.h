@@ -16,11 +16,25 @@ public:
 
     // Sends diagnostics to `path` (appended; an existing file over kRotateBytes is moved to
     // PATH.1 first), or to standard error when `path` is empty or cannot be opened (`problem`
-    // then says why). Returns the report stream, or null when standard output cannot be kept.
+    // then says why, and the log has failed). Returns the report stream, or null when standard
+    // output cannot be kept.
     FILE* Open(const std::string& path, std::string& problem);
+    // Writes the run's first line and checks that the log takes it: "", or why not (from then
+    // on diagnostics go to standard error).
+    std::string Begin(const std::string& line);
+    // Writes the run's last line: "" when the log took every line, or else why not.
+    std::string Finish(const std::string& line);
+    // The log file could not be opened or written to: diagnostics were lost.
+    bool HasFailed() const { return m_failed; }
     // The log file in use; empty when diagnostics go to standard error.
     const std::string& Path() const { return m_path; }
 
 private:
+    // Writes a line and returns the errno of a failed write of this line or an earlier one
+    // (EIO when it is not known), or 0.
+    int WriteLine(const std::string& line);
+    std::string Problem(int error) const;
+
     std::string m_path;
+    bool m_failed = false;
 };

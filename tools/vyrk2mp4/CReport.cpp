@@ -1,5 +1,6 @@
 #include "CReport.h"
 
+#include <cerrno>
 #include <cinttypes>
 
 namespace {
@@ -55,11 +56,19 @@ CReport::CReport(FILE* out, bool json, std::string logPath)
     : m_out(out), m_json(json), m_logPath(std::move(logPath)) {}
 
 void CReport::Add(const SRecordingOutcome& outcome) {
+    errno = 0;
     if (m_json)
         AddJson(outcome);
     else
         AddText(outcome);
-    fflush(m_out);
+    Flush();
+}
+
+// A failed fprintf or fflush sets errno and marks the stream for good.
+void CReport::Flush() {
+    const bool failed = fflush(m_out) != 0 || ferror(m_out);
+    if (failed && m_error == 0)
+        m_error = errno != 0 ? errno : EIO;
 }
 
 void CReport::AddText(const SRecordingOutcome& o) {
@@ -117,7 +126,8 @@ void CReport::AddJson(const SRecordingOutcome& o) {
 }
 
 void CReport::Finish() {
+    errno = 0;
     if (!m_json && !m_logPath.empty())
         fprintf(m_out, "log: %s\n", m_logPath.c_str());
-    fflush(m_out);
+    Flush();
 }

@@ -20,7 +20,7 @@ struct SRecordingOutcome {
     };
     std::string input;
     std::string outputDir;
-    std::string state; // "converted", "stopped" or "failed"
+    std::string state; // "converted", "damaged", "stopped" or "failed"
     std::string reason;
     std::string start;    // the recording's zero in UTC, ISO 8601; empty when not known
     std::string timecode; // the zero's timecode; empty when the recording had no records
@@ -36,14 +36,20 @@ public:
     void Add(const SRecordingOutcome& outcome);
     // The closing line of the text report: where the diagnostics are.
     void Finish();
+    // 0 while everything reached the stream; else the errno of the first write that failed
+    // (EIO when it is not known).
+    int GetError() const { return m_error; }
 
 private:
+    void Flush();
+
     void AddText(const SRecordingOutcome& outcome);
     void AddJson(const SRecordingOutcome& outcome);
 
     FILE* m_out;
     bool m_json;
     std::string m_logPath;
+    int m_error = 0;
 };
 
 // A JSON string literal of `text`, quotes included. Bytes that are not UTF-8 become U+FFFD, so

@@ -7,9 +7,10 @@ const char* const kUsage =
     "Converts each recording into a folder of MP4 files, one per camera channel: the video\n"
     "copied as recorded, the audio encoded to AAC. DIR/NAME.EXT goes to OUT/NAME/0.mp4,\n"
     "1.mp4, ... where NAME ends at the first '.' and OUT is DIR unless -o is given. When that\n"
-    "folder is taken by another recording of the call, or holds another recording's files,\n"
-    "NAME without its extension is used, then with _2, _3, ... appended. Once a recording is\n"
-    "converted, channel files (N.mp4) an earlier conversion of it left there are removed.\n"
+    "folder is taken by another recording of the call, holds another recording's files, or is\n"
+    "being written by another conversion, NAME without its extension is used, then with _2,\n"
+    "_3, ... appended. Once a recording is converted, channel files (N.mp4) an earlier\n"
+    "conversion of it left there are removed.\n"
     "\n"
     "  -o, --output DIR   put the folders into DIR (created with its parents)\n"
     "      --faststart    put each file's index at its front, for web players\n"
@@ -30,8 +31,11 @@ const char* const kUsage =
     "\n"
     "Exit status:\n"
     "  0      every recording converted\n"
-    "  1      some recording failed (not converted, or a channel's file not written)\n"
+    "  1      some recording failed (not converted, or a channel's file not written), or the\n"
+    "         report or the log could not be written\n"
     "  2      usage error\n"
+    "  3      every recording converted, some with damage: parts that could not be read were\n"
+    "         left out (state \"damaged\")\n"
     "  128+N  stopped by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP)\n";
 
 namespace {

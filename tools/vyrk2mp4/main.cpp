@@ -19,6 +19,7 @@ extern "C" {
 }
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,8 @@ extern "C" {
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <sys/syscall.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -35,23 +38,44 @@ namespace {
 // The first stop signal, 0 while none came.
 std::atomic<int> g_stopSignal{0};
 
-// The stop signals are blocked in every thread and taken by one thread of their own, so no
-// engine call is interrupted. The first asks for a stop; a second ends the process at once,
-// leaving only temporary files behind.
-void WatchStopSignals() {
+sigset_t StopSignals() {
     sigset_t set;
     sigemptyset(&set);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaddset(&set, signal);
+    return set;
+}
+
+// The first code of ours to run, once the system has loaded the libraries and before their
+// initialisers: blocks the stop signals, so one that comes before main waits for the thread
+// WatchStopSignals starts instead of ending the process unreported. The system call itself,
+// as no library (nor a sanitizer's runtime) may be ready yet; the kernel's mask is 8 bytes.
+void BlockStopSignalsEarly(int, char**, char**) {
+    const sigset_t set = StopSignals();
+    syscall(SYS_rt_sigprocmask, SIG_BLOCK, &set, nullptr, 8);
+}
+
+__attribute__((section(".preinit_array"),
+               used)) void (*const g_blockEarly)(int, char**, char**) = BlockStopSignalsEarly;
+
+// The stop signals are blocked in every thread and taken by one thread of their own, so no
+// engine call is interrupted. The first asks for a stop; a second ends the process at once,
+// leaving only temporary files behind.
+void WatchStopSignals() {
+    const sigset_t set = StopSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr); // before any other thread exists
-    std::thread([set] {
-        int signal = 0;
-        while (sigwait(&set, &signal) == 0) {
-            if (g_stopSignal.load() != 0)
-                _exit(128 + signal);
-            g_stopSignal = signal;
-        }
-    }).detach();
+    try {
+        std::thread([set] {
+            int signal = 0;
+            while (sigwait(&set, &signal) == 0) {
+                if (g_stopSignal.load() != 0)
+                    _exit(128 + signal);
+                g_stopSignal = signal;
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr); // no watcher: the signals end the process
+    }
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -201,56 +225,33 @@ void PrintVersion() {
            AV_STRINGIFY(LIBAVCODEC_VERSION));
 }
 
-void LogRunStart(int argc, char** argv) {
+std::string RunStartLine(int argc, char** argv) {
     std::string command;
     for (int i = 0; i < argc; ++i)
         command += (i ? " " : "") + std::string(argv[i]);
-    LogInfo("vyrk2mp4 %s, process %d: %s", VYRK_VERSION, static_cast<int>(getpid()),
-            command.c_str());
+    return "vyrk2mp4 " + std::string(VYRK_VERSION) + ", process " + std::to_string(getpid()) +
+           ": " + command;
 }
 
-} // namespace
+// The -o folder with its parents; false (and said on standard error) when it cannot be made.
+bool MakeOutputFolder(const std::string& folder) {
+    std::error_code made, checked;
+    if (folder.empty() || std::filesystem::create_directories(folder, made) ||
+        std::filesystem::is_directory(folder, checked))
+        return true;
+    fprintf(stderr, "vyrk2mp4: cannot create the output folder %s: %s\n", folder.c_str(),
+            made ? made.message().c_str() : strerror(ENOTDIR));
+    return false;
+}
 
-int main(int argc, char** argv) {
-    SOptions options;
-    std::string error;
-    if (!ParseOptions(argc, argv, options, error)) {
-        fprintf(stderr, "vyrk2mp4: %s (see vyrk2mp4 --help)\n", error.c_str());
-        return 2;
-    }
-    if (options.help) {
-        fputs(kUsage, stdout);
-        return 0;
-    }
-    if (options.version) {
-        PrintVersion();
-        return 0;
-    }
-    WatchStopSignals();
-    CDiagnosticsLog log;
-    FILE* reportStream =
-        log.Open(options.verbose
-                     ? ""
-                     : (options.logPath.empty() ? CDiagnosticsLog::DefaultPath() : options.logPath),
-                 error);
-    if (!error.empty())
-        fprintf(stderr, "vyrk2mp4: %s\n", error.c_str());
-    if (!reportStream) {
-        fprintf(stderr, "vyrk2mp4: cannot keep standard output for the report\n");
-        return 1;
-    }
-    LogRunStart(argc, argv);
-    std::error_code made;
-    if (!options.outputDir.empty() &&
-        !std::filesystem::create_directories(options.outputDir, made) &&
-        !std::filesystem::is_directory(options.outputDir)) {
-        fprintf(stderr, "vyrk2mp4: cannot create the output folder %s: %s\n",
-                options.outputDir.c_str(), made ? made.message().c_str() : "not a folder");
-        return 1;
-    }
-    CReport report(reportStream, options.json, log.Path());
-    CProgressLine progress(stderr, isatty(STDERR_FILENO) && !options.verbose, !options.quiet);
+// What the recordings came to, for the exit status.
+struct STally {
     bool failed = false;
+    bool damaged = false;
+};
+
+STally ConvertAll(const SOptions& options, CReport& report, CProgressLine& progress) {
+    STally tally;
     COutputFolders folders;
     const int count = static_cast<int>(options.inputs.size());
     for (int i = 0; i < count; ++i) {
@@ -266,12 +267,106 @@ int main(int argc, char** argv) {
                 options.outputDir.empty() ? DirectoryOf(input) : options.outputDir;
             outcome = ConvertOrFail(input, parent, folders, options, progress);
         }
-        failed = failed || outcome.state == "failed";
+        tally.failed = tally.failed || outcome.state == "failed";
+        tally.damaged = tally.damaged || outcome.state == "damaged";
         report.Add(outcome);
     }
-    report.Finish();
-    fclose(reportStream);
+    return tally;
+}
+
+// 128+N after stop signal N; else 1 when a recording failed or the report or the log could not
+// be written, 3 when a recording was converted with damage, 0 when all converted.
+int ExitStatus(const STally& tally, bool undelivered) {
     if (const int signal = g_stopSignal.load())
         return 128 + signal;
-    return failed ? 1 : 0;
+    if (tally.failed || undelivered)
+        return 1;
+    return tally.damaged ? 3 : 0;
+}
+
+// Ends the report; false (and said on standard error) when some of it did not reach its reader.
+bool CloseReport(CReport& report, FILE* stream) {
+    report.Finish();
+    int error = report.GetError();
+    errno = 0;
+    if (fclose(stream) != 0 && error == 0)
+        error = errno != 0 ? errno : EIO;
+    if (error != 0)
+        fprintf(stderr, "vyrk2mp4: cannot write the report: %s\n", strerror(error));
+    return error == 0;
+}
+
+// Help and version on standard output, which must take them.
+int Print(void (*print)()) {
+    print();
+    if (fflush(stdout) == 0 && !ferror(stdout))
+        return 0;
+    fprintf(stderr, "vyrk2mp4: cannot write to standard output: %s\n", strerror(errno));
+    return 1;
+}
+
+void PrintUsage() {
+    fputs(kUsage, stdout);
+}
+
+// Diagnostics into the log the options name, its first line written; the report's stream, or
+// null when standard output cannot be kept. Problems are said on standard error.
+FILE* StartLog(const SOptions& options, int argc, char** argv, CDiagnosticsLog& log) {
+    std::string problem;
+    FILE* report = log.Open(options.verbose           ? ""
+                            : options.logPath.empty() ? CDiagnosticsLog::DefaultPath()
+                                                      : options.logPath,
+                            problem);
+    if (!report) {
+        fprintf(stderr, "vyrk2mp4: cannot keep standard output for the report\n");
+        return nullptr;
+    }
+    if (!problem.empty())
+        fprintf(stderr, "vyrk2mp4: %s\n", problem.c_str());
+    problem = log.Begin(RunStartLine(argc, argv));
+    if (!problem.empty())
+        fprintf(stderr, "vyrk2mp4: %s\n", problem.c_str());
+    return report;
+}
+
+int Run(int argc, char** argv) {
+    SOptions options;
+    std::string error;
+    if (!ParseOptions(argc, argv, options, error)) {
+        fprintf(stderr, "vyrk2mp4: %s (see vyrk2mp4 --help)\n", error.c_str());
+        return 2;
+    }
+    if (options.help)
+        return Print(PrintUsage);
+    if (options.version)
+        return Print(PrintVersion);
+    CDiagnosticsLog log;
+    FILE* reportStream = StartLog(options, argc, argv, log);
+    if (!reportStream)
+        return 1;
+    if (!MakeOutputFolder(options.outputDir))
+        return 1;
+    CReport report(reportStream, options.json, log.Path());
+    CProgressLine progress(stderr, isatty(STDERR_FILENO) && !options.verbose, !options.quiet);
+    const STally tally = ConvertAll(options, report, progress);
+    const bool delivered = CloseReport(report, reportStream);
+    const std::string logProblem =
+        log.Finish("vyrk2mp4, process " + std::to_string(getpid()) + ": done");
+    if (!logProblem.empty())
+        fprintf(stderr, "vyrk2mp4: %s\n", logProblem.c_str());
+    return ExitStatus(tally, !delivered || log.HasFailed());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    WatchStopSignals(); // first: a stop signal from here on is answered with a report
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        fputs("vyrk2mp4: out of memory\n", stderr);
+    } catch (const std::exception& e) {
+        fprintf(stderr, "vyrk2mp4: %s\n", e.what());
+    }
+    return 1;
 }
