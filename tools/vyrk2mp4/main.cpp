@@ -21,6 +21,7 @@ extern "C" {
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -48,11 +49,11 @@ sigset_t StopSignals() {
 
 // The first code of ours to run, once the system has loaded the libraries and before their
 // initialisers: blocks the stop signals, so one that comes before main waits for the thread
-// WatchStopSignals starts instead of ending the process unreported. The system call itself,
-// as no library (nor a sanitizer's runtime) may be ready yet; the kernel's mask is 8 bytes.
+// WatchStopSignals starts instead of ending the process unreported. No library (nor a
+// sanitizer's runtime) may be ready yet, so the kernel is asked directly, with its 64-bit mask.
 void BlockStopSignalsEarly(int, char**, char**) {
-    const sigset_t set = StopSignals();
-    syscall(SYS_rt_sigprocmask, SIG_BLOCK, &set, nullptr, 8);
+    const uint64_t mask = (1ULL << (SIGINT - 1)) | (1ULL << (SIGTERM - 1)) | (1ULL << (SIGHUP - 1));
+    syscall(SYS_rt_sigprocmask, SIG_BLOCK, &mask, nullptr, sizeof(mask));
 }
 
 __attribute__((section(".preinit_array"),
