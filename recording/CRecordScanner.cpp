@@ -61,11 +61,12 @@ bool CRecordScanner::StrictlyPlausibleAt(int64_t offset, RecordHeader& header) {
     if (n < RecordHeader::kSize || !Fetch(offset, bytes, n) || !HeaderCouldBeIntact(bytes))
         return false;
     header = RecordHeader::Decode(bytes);
-    if (!SaneSize(offset, header.payloadSize))
+    const int32_t size = header.payloadSize; // a copy: the packed field binds to no reference
+    if (!SaneSize(offset, size))
         return false;
     return header.type != RecordHeader::kVideo ||
            BeginsWithStartCode(bytes + RecordHeader::kSize,
-                               std::min(header.payloadSize, n - RecordHeader::kSize));
+                               std::min(size, n - RecordHeader::kSize));
 }
 
 bool CRecordScanner::IntactAt(int64_t offset) {
