@@ -98,9 +98,9 @@ int64_t CRecordScanner::FindIntact(int64_t from, int64_t until) {
     const int64_t last = std::min(until, m_window.FileSize() - RecordHeader::kSize);
     int64_t at = std::max<int64_t>(from, 0);
     while (at <= last && !m_bStop.load(std::memory_order_relaxed)) {
-        const int32_t n = static_cast<int32_t>(
-            std::min<int64_t>(CReadWindow::kReadStep, m_window.FileSize() - at));
-        const uint8_t* bytes = m_window.View(at, n);
+        const int32_t n = static_cast<int32_t>(std::min<int64_t>(
+            {CReadWindow::kReadStep, m_window.Capacity(), m_window.FileSize() - at}));
+        const uint8_t* bytes = n >= RecordHeader::kSize ? m_window.View(at, n) : nullptr;
         if (!bytes)
             return -1;
         const int64_t base = at;
