@@ -1,31 +1,43 @@
 #pragma once
 
+#include "CReadWindow.h"
+#include "CRecordScanner.h"
 #include "ILoader.h"
 #include "RecordingHeader.h"
+#include "SReadDamage.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
-#include <cstdio>
-#include <memory>
+#include <mutex>
 #include <pthread.h>
 #include <string>
 
-// Reads a .Vyrk recording on its own thread through one 64 MiB window, handing each record to
-// the callback as a pointer into the window. The window is refilled a few MiB at a time (more
-// only for a larger record), so only that much of it is ever in memory and the first records
-// go out at once. Pauses while the consumer reports too much queued
-// data and, at the end, waits until the consumer is idle before OnEnd.
+// Reads a .Vyrk recording on its own thread through one window of at most 64 MiB (no larger
+// than the file needs), handing each record to the callback as a pointer into the window; a
+// larger record gets a buffer of its own for the call. The window is refilled a few MiB at a
+// time, so the first records go out at once. Damaged records are skipped up to the next intact
+// one (CRecordScanner says which is which) and counted. Pauses while the consumer reports too
+// much queued data and, at the end, waits until the consumer is idle before OnEnd. No exception
+// leaves the reader thread: it ends the reading, and OnEnd is still called once.
 class CFileLoader : public ILoader {
 public:
     static constexpr int32_t kWindowSize = 64 * 1024 * 1024;
-    static constexpr int32_t kReadStep = 4 * 1024 * 1024;
+    static constexpr int32_t kReadStep = CReadWindow::kReadStep;
     static constexpr int32_t kBackPressureBytes = 256 * 1024 * 1024;
+    // The longest wait for the consumer between two looks, should a Wake never come.
     static constexpr unsigned kPauseStepMs = 100;
+    // With an unrecognised magic, records are looked for this far into the file.
+    static constexpr int32_t kProbeBytes = 1024 * 1024;
+
+    enum class FileKind { Regular, Fifo, Directory, Device, Socket, Other };
 
     CFileLoader();
     CFileLoader(const CFileLoader&) = delete;
     CFileLoader& operator=(const CFileLoader&) = delete;
 
+    // False at once when the path cannot be opened or is not a regular file (see GetFileKind).
     bool Init(std::string path) override;
     bool Start() override;
     void Stop() override;
@@ -33,20 +45,42 @@ public:
     int Reserved() override;
     virtual ~CFileLoader();
 
+    // Ends a pause for the consumer early, so it looks again; callable from any thread (the
+    // consumer's writers, when a queue drains).
+    void Wake();
+    // Blocks until IsFinished or the timeout; answers IsFinished.
+    bool WaitUntilFinished(std::chrono::milliseconds timeout);
+
     // True while no reader thread runs, and again once a run has called OnEnd.
     bool IsFinished() const { return m_bStop.load(); }
     int32_t GetChannelCount() const { return m_header.channelCount(); }
     // False when the file does not start with a known magic: then it is not a recording.
     bool IsRecognised() const { return m_bRecognised; }
 
+    // After a failed Init: the errno (EISDIR for a directory, EINVAL for another file that is
+    // not regular), and what the path names when it is not a regular file.
+    int GetOpenError() const { return m_nOpenError; }
+    FileKind GetFileKind() const { return m_eFileKind; }
+    // "a FIFO", "a directory", "a device", "a socket", "not a regular file"; "a file".
+    static const char* FileKindText(FileKind kind);
+
     // Progress, readable from any thread: the recording's size, and how far the records handed
-    // to the callback reach into it.
+    // to the callback (and the damage skipped) reach into it.
     int64_t GetFileSize() const { return m_nFileSize; }
     int64_t GetBytesConsumed() const { return m_nBytesConsumed.load(std::memory_order_relaxed); }
-    // Once finished: true when the last run read the recording to its end (it was not stopped
-    // first); an errno when reading failed, which ends the data early, else 0.
+    // Once finished: true when the last run read the recording to its end (it was neither
+    // stopped nor aborted first); an errno when reading failed (the magic and header included),
+    // which ends the data early, else 0.
     bool HasReadToEnd() const { return m_bReadToEnd.load(); }
     int GetReadError() const { return m_nReadError.load(); }
+    // Once finished: an errno when the run was cut short by an exception from the callback or
+    // a failed allocation (ENOMEM for out of memory), else 0.
+    int GetAbortError() const { return m_nAbortError.load(); }
+    // Once finished: true when the magic was not recognised and the first kProbeBytes held no
+    // intact record, so nothing was read.
+    bool HasGivenUp() const { return m_bGivenUp.load(); }
+    // What was skipped as damage so far; complete once finished.
+    SReadDamage GetDamage() const;
 
     // Read by the owner after Init; unchanged afterwards.
     RecordingHeader m_header;
@@ -59,33 +93,49 @@ private:
     static void* ThreadEntry(void* self);
     void Run();
     void ReadRecords();
+    // Reads and hands over the record at offset; false when it cannot be read.
+    bool Deliver(int64_t offset, const uint8_t* header, int32_t size, uint64_t timestamp);
+    // Skips the damage at offset up to the next intact record; returns where reading goes on.
+    int64_t SkipDamage(int64_t offset);
+    void NoteDamage(int64_t offset, int64_t bytes);
+    // The data from offset on cannot be read although the file size says it is there.
+    void NoteCutShort(int64_t offset);
+    void NoteRecord(uint64_t timestamp);
+    void NoteAbort(int error) noexcept;
     void WaitUntilIdle();
-    int32_t Read(int32_t n, const uint8_t** data);
-    // Moves the bytes not read yet to the front of the window and reads behind them until it
-    // holds n bytes or one read step, whichever is more (the whole window at most), or the file
-    // ends.
-    void Refill(int32_t n);
-    size_t ReadFile(uint8_t* into, size_t n);
+    void Finish();
     void ReadHeader();
-    void ReadPadded(uint8_t* into, int32_t n);
-    void FreeWindow();
+    void CloseFile();
 
     ILoaderCallback* m_pCallback;
     std::string m_strPath;
-    FILE* m_pFile;
+    int m_fd = -1;
     pthread_t m_thread;
     bool m_bThreadStarted;
     std::atomic<bool> m_bStop;
-    // The read window: m_nWindowLength valid bytes at the start of a 64 MiB buffer that is
-    // allocated when first needed (not zeroed: it is always filled from the file before use, and
-    // pages never filled take no memory).
-    std::unique_ptr<uint8_t[]> m_window;
-    int32_t m_nWindowLength;
-    int32_t m_nReadPos;
-    int64_t m_nFileRead = 0; // bytes read from the file into the window so far
+    CReadWindow m_window;
+    CRecordScanner m_scanner;
     int64_t m_nFileSize = 0;
+    int64_t m_nDataStart = 0; // where the first record begins
     bool m_bRecognised = false;
+    int m_nHeaderError = 0;
+    int m_nOpenError = 0;
+    FileKind m_eFileKind = FileKind::Regular;
     std::atomic<int64_t> m_nBytesConsumed{0};
     std::atomic<bool> m_bReadToEnd{false};
     std::atomic<int> m_nReadError{0};
+    std::atomic<int> m_nAbortError{0};
+    std::atomic<bool> m_bGivenUp{false};
+
+    // Reader thread only: the time stamp of the last record read, and whether damage was
+    // skipped since.
+    uint64_t m_nLastTimestamp = 0;
+    bool m_bHasLastTimestamp = false;
+    bool m_bDamageSinceLast = false;
+
+    // Guards what follows; never held while the callback runs.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    uint64_t m_nWakes = 0;
+    SReadDamage m_damage;
 };

@@ -1,147 +1,14 @@
-#include "CFileLoader.h"
-#include "CRecordingWriter.h"
-#include "ILoaderCallback.h"
-#include "RecordHeader.h"
+#include "CRecorder.h"
 
 #include "Subprocess.h"
-#include "TempDir.h"
 #include "Wait.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <functional>
-#include <mutex>
 #include <thread>
 
 namespace {
-
-uint64_t Hash(const uint8_t* p, size_t n) {
-    uint64_t h = 1469598103934665603ull;
-    for (size_t i = 0; i < n; ++i)
-        h = (h ^ p[i]) * 1099511628211ull;
-    return h;
-}
-
-std::vector<uint8_t> Pattern(size_t n, uint32_t seed) {
-    std::vector<uint8_t> v(n);
-    uint32_t s = seed * 2654435761u + 1;
-    for (size_t i = 0; i < n; ++i) {
-        s = s * 1664525u + 1013904223u;
-        v[i] = static_cast<uint8_t>(s >> 24);
-    }
-    return v;
-}
-
-struct Delivered {
-    RecordHeader header;
-    uint64_t hash;
-    bool operator==(const Delivered& o) const {
-        return header.channel == o.header.channel && header.timestamp == o.header.timestamp &&
-               header.type == o.header.type && header.subType == o.header.subType &&
-               header.extra == o.header.extra && header.payloadSize == o.header.payloadSize &&
-               hash == o.hash;
-    }
-};
-
-// A consumer that records what reaches it and answers as the test tells it to.
-class CRecorder : public ILoaderCallback {
-public:
-    int32_t OnData(const uint8_t* header, const uint8_t* payload) override {
-        const RecordHeader h = RecordHeader::Decode(header);
-        EXPECT_NE(payload, nullptr);
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_records.push_back({h, Hash(payload, static_cast<size_t>(h.payloadSize))});
-        return m_result ? m_result(m_records.size() - 1) : 0;
-    }
-    void OnEnd(int32_t status, int32_t a, int32_t b) override {
-        EXPECT_EQ(status, 0);
-        EXPECT_EQ(a, 0);
-        EXPECT_EQ(b, 0);
-        if (m_onEnd)
-            m_onEnd();
-        ++m_nEnds;
-    }
-    bool IsIdle() override {
-        ++m_nIdleCalls;
-        return m_bIdle.load();
-    }
-    virtual ~CRecorder() = default;
-
-    size_t Count() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_records.size();
-    }
-    std::vector<Delivered> Records() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_records;
-    }
-
-    std::function<int32_t(size_t)> m_result;
-    std::function<void()> m_onEnd;
-    std::atomic<bool> m_bIdle{true};
-    std::atomic<int> m_nIdleCalls{0};
-    std::atomic<int> m_nEnds{0};
-
-private:
-    std::mutex m_mutex;
-    std::vector<Delivered> m_records;
-};
-
-std::vector<Delivered> ReadAll(const std::string& path, CRecorder& recorder) {
-    CFileLoader loader;
-    EXPECT_TRUE(loader.Init(path));
-    loader.SetCallback(&recorder);
-    EXPECT_TRUE(loader.Start());
-    EXPECT_TRUE(WaitFor([&] { return loader.IsFinished(); }));
-    return recorder.Records();
-}
-
-std::vector<Delivered> ReadAll(const std::string& path) {
-    CRecorder recorder;
-    auto records = ReadAll(path, recorder);
-    EXPECT_EQ(recorder.m_nEnds.load(), 1);
-    return records;
-}
-
-// Writes records with the given payload sizes and returns what a reader should deliver.
-std::vector<Delivered> WriteRecords(CRecordingWriter& writer, const std::vector<size_t>& sizes) {
-    std::vector<Delivered> expected;
-    for (size_t i = 0; i < sizes.size(); ++i) {
-        const std::vector<uint8_t> payload = Pattern(sizes[i], static_cast<uint32_t>(i));
-        RecordHeader h;
-        h.channel = static_cast<uint8_t>(i % 3);
-        h.timestamp = 1000 * i;
-        h.type = static_cast<uint8_t>(i % 2 ? 2 : 0);
-        h.subType = 0;
-        h.extra = static_cast<int32_t>(i) - 5;
-        h.payloadSize = static_cast<int32_t>(sizes[i]);
-        writer.WriteRecord(h, payload.data(), payload.size());
-        expected.push_back({h, Hash(payload.data(), payload.size())});
-    }
-    return expected;
-}
-
-std::string WriteFile(const TempDir& dir, const std::string& name, const std::vector<size_t>& sizes,
-                      std::vector<Delivered>& expected,
-                      CRecordingWriter::Magic magic = CRecordingWriter::Magic::V81) {
-    CRecordingWriter writer;
-    RecordingHeader header;
-    header.SetV80Defaults();
-    const std::string path = dir.File(name);
-    EXPECT_TRUE(writer.Open(path, magic, header));
-    expected = WriteRecords(writer, sizes);
-    EXPECT_TRUE(writer.Close());
-    return path;
-}
-
-void AppendBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* f = fopen(path.c_str(), "ab");
-    ASSERT_NE(f, nullptr);
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-}
 
 const size_t kWindow = static_cast<size_t>(CFileLoader::kWindowSize);
 
@@ -157,24 +24,37 @@ TEST(CFileLoader, DeliversEveryRecordInFileOrderForEachMagic) {
     }
 }
 
-TEST(CFileLoader, TruncatedRecordsEndTheStreamAfterEarlierOnes) {
+TEST(CFileLoader, ARecordCutShortEndsTheStreamAfterEarlierOnesAndCountsAsDamage) {
     TempDir dir;
     std::vector<Delivered> expected;
     // Ends 10 bytes into a record header.
     std::string path = WriteFile(dir, "h.Vyrk", {100, 200}, expected);
+    const int64_t cutAt = FileSize(path);
     AppendBytes(path, std::vector<uint8_t>(10, 1));
-    EXPECT_EQ(ReadAll(path), expected);
+    CRecorder headerCut;
+    SReadOutcome read = ReadOutcome(path, headerCut);
+    EXPECT_EQ(read.records, expected);
+    EXPECT_EQ(read.damage.bytes, 10);
+    EXPECT_EQ(read.damage.places, 1);
+    EXPECT_EQ(read.damage.firstOffset, cutAt);
+    EXPECT_EQ(read.bytesConsumed, cutAt + 10);
+    EXPECT_TRUE(read.readToEnd);
 
     // A payload cut short by the end of the file is not delivered.
     path = WriteFile(dir, "p.Vyrk", {100, 200, 300}, expected);
     ASSERT_EQ(truncate(path.c_str(), FileSize(path) - 1), 0);
     expected.pop_back();
-    EXPECT_EQ(ReadAll(path), expected);
+    CRecorder payloadCut;
+    read = ReadOutcome(path, payloadCut);
+    EXPECT_EQ(read.records, expected);
+    EXPECT_EQ(read.damage.bytes, RecordHeader::kSize + 299);
+    EXPECT_EQ(read.damage.places, 1);
+    EXPECT_EQ(read.damage.spanUs, 0) << "no record after the damage";
 }
 
-TEST(CFileLoader, NegativeOrOversizedPayloadSizeEndsTheStream) {
+TEST(CFileLoader, NegativeOrOversizedPayloadSizeIsSkippedAsDamage) {
     TempDir dir;
-    for (int32_t bad : {-1, INT32_MIN, CFileLoader::kWindowSize + 1, INT32_MAX}) {
+    for (int32_t bad : {-1, INT32_MIN, CRecordScanner::kMaxPayloadSize + 1, INT32_MAX}) {
         std::vector<Delivered> expected;
         CRecordingWriter writer;
         RecordingHeader header;
@@ -182,13 +62,25 @@ TEST(CFileLoader, NegativeOrOversizedPayloadSizeEndsTheStream) {
         const std::string path = dir.File("n.Vyrk");
         ASSERT_TRUE(writer.Open(path, CRecordingWriter::Magic::V81, header));
         expected = WriteRecords(writer, {5, 6});
+        const int64_t damageAt = static_cast<int64_t>(writer.BytesWritten());
         RecordHeader h{};
         h.payloadSize = bad;
         const std::vector<uint8_t> tail(64, 0);
         writer.WriteRecord(h, tail.data(), tail.size());
-        WriteRecords(writer, {7}); // never reached
+        RecordHeader after{};
+        after.channel = 1;
+        after.timestamp = 5000;
+        after.type = RecordHeader::kAudio;
+        after.payloadSize = 7;
+        expected.push_back(WriteRecord(writer, after, Pattern(7, 9)));
         writer.Close();
-        EXPECT_EQ(ReadAll(path), expected) << "payloadSize " << bad;
+        CRecorder recorder;
+        const SReadOutcome read = ReadOutcome(path, recorder);
+        EXPECT_EQ(read.records, expected) << "payloadSize " << bad;
+        EXPECT_EQ(read.damage.bytes, RecordHeader::kSize + 64) << bad;
+        EXPECT_EQ(read.damage.places, 1) << bad;
+        EXPECT_EQ(read.damage.firstOffset, damageAt) << bad;
+        EXPECT_EQ(read.damage.spanUs, 4000) << bad;
     }
 }
 
@@ -211,15 +103,14 @@ TEST(CFileLoader, DeliversRecordsStraddlingTheWindowEdge) {
     EXPECT_EQ(ReadAll(steps), expected);
 }
 
-TEST(CFileLoader, PayloadOfExactlyTheWindowIsDeliveredOneMoreEndsTheStream) {
+TEST(CFileLoader, PayloadsOfTheWindowAndLargerAreDeliveredWhole) {
     TempDir dir;
     std::vector<Delivered> expected;
-    std::string path = WriteFile(dir, "w.Vyrk", {3, kWindow, 4}, expected);
-    EXPECT_EQ(ReadAll(path), expected);
-
-    path = WriteFile(dir, "w1.Vyrk", {3, kWindow + 1, 4}, expected);
-    expected.resize(1);
-    EXPECT_EQ(ReadAll(path), expected);
+    const std::string path = WriteFile(dir, "w.Vyrk", {3, kWindow, kWindow + 1, 4}, expected);
+    CRecorder recorder;
+    const SReadOutcome read = ReadOutcome(path, recorder);
+    EXPECT_EQ(read.records, expected);
+    EXPECT_EQ(read.damage.places, 0);
 }
 
 TEST(CFileLoader, BackPressurePausesUntilTheConsumerIsIdle) {
