@@ -84,7 +84,7 @@ int COutputFile::CreateTemporary() {
     }
     av_free(m_pCtx->url);
     m_pCtx->url = url;
-    m_strTempPath = name;
+    m_strTempPath.swap(name); // cannot throw: the file made is always the one removed later
     return 0;
 }
 
