@@ -26,6 +26,7 @@ bool CreateDirectoryOneLevel(const std::string& path);
 // renames it over `to` (atomic within one file system: readers see the old file or the new one,
 // never a mix) and flushes the folder so the name survives a power loss. Returns 0, or the errno
 // of the step that failed; the source is then left as it was.
+// Built with VYRK_FUZZ_NO_FSYNC (the fuzzing build only) it only renames.
 int CommitFile(const std::string& from, const std::string& to);
 
 // Write-back ahead of the sync that finishes a file: OpenForWriteBack gives a descriptor of the

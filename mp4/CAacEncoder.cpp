@@ -31,11 +31,11 @@ void WriteAdtsHeader(uint8_t* out, int payloadSize) {
 
 } // namespace
 
-bool CAacEncoder::Open(bool globalHeader) {
+int CAacEncoder::Open(bool globalHeader) {
     const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_AAC);
     if (!encoder) {
         LogError("AddAudioStream Codec not found..");
-        return false;
+        return AVERROR_ENCODER_NOT_FOUND;
     }
     m_pCodecCtx.reset(avcodec_alloc_context3(encoder));
     m_pFifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 1, 1));
@@ -46,7 +46,7 @@ bool CAacEncoder::Open(bool globalHeader) {
     if (!m_pCodecCtx || !m_pFifo || !m_pPacket || !m_pAdtsPacket || !m_pFilteredPacket ||
         !m_pFrame) {
         LogError("AddAudioStream Could not alloc stream..");
-        return false;
+        return AVERROR(ENOMEM);
     }
     AVCodecContext* ctx = m_pCodecCtx.get();
     ctx->codec_type = AVMEDIA_TYPE_AUDIO;
@@ -58,42 +58,44 @@ bool CAacEncoder::Open(bool globalHeader) {
     ctx->time_base = AVRational{1, kSampleRate};
     if (globalHeader)
         ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    const int rc = avcodec_open2(ctx, encoder, nullptr);
+    int rc = avcodec_open2(ctx, encoder, nullptr);
+    if (rc >= 0)
+        rc = OpenFilter();
+    if (rc >= 0)
+        rc = OpenResampler();
     if (rc < 0) {
         LogError("AddAudioStream Could not open codec.. %s", AvErrorText(rc).c_str());
-        return false;
+        Close();
+        return rc;
     }
-    if (!OpenFilter())
-        return false;
-    if (!OpenResampler())
-        LogError("OpenOutput swr_init failed, audio is dropped..");
-    return true;
+    return 0;
 }
 
-bool CAacEncoder::OpenFilter() {
+int CAacEncoder::OpenFilter() {
     const AVBitStreamFilter* filter = av_bsf_get_by_name("aac_adtstoasc");
+    if (!filter)
+        return AVERROR_BSF_NOT_FOUND;
     AVBSFContext* bsf = nullptr;
-    if (!filter || av_bsf_alloc(filter, &bsf) < 0)
-        return false;
+    int rc = av_bsf_alloc(filter, &bsf);
+    if (rc < 0)
+        return rc;
     m_pAdtsToAsc.reset(bsf);
-    if (avcodec_parameters_from_context(bsf->par_in, m_pCodecCtx.get()) < 0)
-        return false;
+    rc = avcodec_parameters_from_context(bsf->par_in, m_pCodecCtx.get());
+    if (rc < 0)
+        return rc;
     bsf->time_base_in = m_pCodecCtx->time_base;
-    return av_bsf_init(bsf) >= 0;
+    return av_bsf_init(bsf);
 }
 
-bool CAacEncoder::OpenResampler() {
+int CAacEncoder::OpenResampler() {
     AVChannelLayout& layout = m_pCodecCtx->ch_layout;
     SwrContext* swr = nullptr;
-    if (swr_alloc_set_opts2(&swr, &layout, m_pCodecCtx->sample_fmt, m_pCodecCtx->sample_rate,
-                            &layout, AV_SAMPLE_FMT_S16, m_pCodecCtx->sample_rate, 0, nullptr) < 0)
-        return false;
+    int rc = swr_alloc_set_opts2(&swr, &layout, m_pCodecCtx->sample_fmt, m_pCodecCtx->sample_rate,
+                                 &layout, AV_SAMPLE_FMT_S16, m_pCodecCtx->sample_rate, 0, nullptr);
+    if (rc < 0)
+        return rc;
     m_pSwrCtx.reset(swr);
-    if (swr_init(swr) < 0) {
-        m_pSwrCtx.reset();
-        return false;
-    }
-    return true;
+    return swr_init(swr);
 }
 
 void CAacEncoder::Close() {
@@ -107,99 +109,131 @@ void CAacEncoder::Close() {
     m_pFrame.reset();
 }
 
-void CAacEncoder::Write(const uint8_t* pcm, int samples, const PacketSink& sink) {
-    if (!m_pSwrCtx || samples <= 0)
-        return;
+int CAacEncoder::Write(const uint8_t* pcm, int samples, const PacketSink& sink) {
+    if (!IsOpen() || samples <= 0)
+        return 0;
     m_convertBuffer.resize(static_cast<size_t>(samples));
     uint8_t* out[1] = {reinterpret_cast<uint8_t*>(m_convertBuffer.data())};
     const uint8_t* in[1] = {pcm};
+    // Same rate in and out: the resampler holds nothing back, every sample comes out now.
     const int converted = swr_convert(m_pSwrCtx.get(), out, samples, in, samples);
-    if (converted > 0)
-        av_audio_fifo_write(m_pFifo.get(), reinterpret_cast<void**>(out), converted);
-    EncodeFullFrames(sink);
+    if (converted < 0)
+        return converted;
+    if (converted != samples)
+        return AVERROR_BUG;
+    const int rc = av_audio_fifo_write(m_pFifo.get(), reinterpret_cast<void**>(out), converted);
+    if (rc < converted)
+        return rc < 0 ? rc : AVERROR(ENOMEM);
+    return EncodeFullFrames(sink);
 }
 
-void CAacEncoder::WriteSilence(int64_t samples, const PacketSink& sink) {
-    if (!m_pSwrCtx)
-        return;
+int CAacEncoder::WriteSilence(int64_t samples, const PacketSink& sink) {
+    if (!IsOpen())
+        return 0;
     m_convertBuffer.assign(kSilenceChunk, 0.0f);
     void* planes[1] = {m_convertBuffer.data()};
-    while (samples > 0 && m_pCodecCtx) {
+    while (samples > 0) {
         const int chunk = static_cast<int>(std::min<int64_t>(samples, kSilenceChunk));
-        if (av_audio_fifo_write(m_pFifo.get(), planes, chunk) < chunk)
-            return;
+        const int written = av_audio_fifo_write(m_pFifo.get(), planes, chunk);
+        if (written < chunk)
+            return written < 0 ? written : AVERROR(ENOMEM);
         samples -= chunk;
-        EncodeFullFrames(sink);
+        if (const int rc = EncodeFullFrames(sink))
+            return rc;
     }
+    return 0;
 }
 
-void CAacEncoder::EncodeFullFrames(const PacketSink& sink) {
+int CAacEncoder::EncodeFullFrames(const PacketSink& sink) {
     const int frameSize = m_pCodecCtx->frame_size;
     while (av_audio_fifo_size(m_pFifo.get()) >= frameSize)
-        if (!EncodeFromFifo(frameSize, sink))
-            return; // out of memory: what is left waits for the next call
+        if (const int rc = EncodeFromFifo(frameSize, sink))
+            return rc;
+    return 0;
 }
 
-bool CAacEncoder::EncodeFromFifo(int samples, const PacketSink& sink) {
+int CAacEncoder::EncodeFromFifo(int samples, const PacketSink& sink) {
     AVFrame* frame = m_pFrame.get();
     av_frame_unref(frame);
     frame->nb_samples = samples;
     frame->format = m_pCodecCtx->sample_fmt;
     frame->sample_rate = m_pCodecCtx->sample_rate;
-    if (av_channel_layout_copy(&frame->ch_layout, &m_pCodecCtx->ch_layout) < 0 ||
-        av_frame_get_buffer(frame, 0) < 0)
-        return false;
-    if (av_audio_fifo_read(m_pFifo.get(), reinterpret_cast<void**>(frame->data), samples) < samples)
-        return false;
+    int rc = av_channel_layout_copy(&frame->ch_layout, &m_pCodecCtx->ch_layout);
+    if (rc >= 0)
+        rc = av_frame_get_buffer(frame, 0);
+    if (rc >= 0) {
+        rc = av_audio_fifo_read(m_pFifo.get(), reinterpret_cast<void**>(frame->data), samples);
+        rc = rc < 0 ? rc : rc < samples ? AVERROR_BUG : 0;
+    }
+    if (rc < 0) {
+        av_frame_unref(frame);
+        return rc;
+    }
     frame->pts = m_nNextPts;
     m_nNextPts += samples;
-    const int rc = avcodec_send_frame(m_pCodecCtx.get(), frame);
+    rc = avcodec_send_frame(m_pCodecCtx.get(), frame);
     av_frame_unref(frame);
-    if (rc >= 0)
-        DrainEncoder(sink);
-    return true;
+    return rc < 0 ? rc : DrainEncoder(sink);
 }
 
-void CAacEncoder::DrainEncoder(const PacketSink& sink) {
+int CAacEncoder::DrainEncoder(const PacketSink& sink) {
     AVPacket* packet = m_pPacket.get();
-    while (avcodec_receive_packet(m_pCodecCtx.get(), packet) == 0) {
-        Filter(packet, sink);
+    for (;;) {
+        int rc = avcodec_receive_packet(m_pCodecCtx.get(), packet);
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+            return 0;
+        if (rc >= 0)
+            rc = Filter(packet, sink);
         av_packet_unref(packet);
+        if (rc < 0)
+            return rc;
     }
 }
 
-void CAacEncoder::Filter(const AVPacket* encoded, const PacketSink& sink) {
+int CAacEncoder::Filter(const AVPacket* encoded, const PacketSink& sink) {
     // Framed as ADTS, then turned back into a raw frame by the container's filter.
     AVPacket* adts = m_pAdtsPacket.get();
     av_packet_unref(adts);
-    if (av_new_packet(adts, encoded->size + kAdtsHeaderSize) < 0)
-        return;
+    int rc = av_new_packet(adts, encoded->size + kAdtsHeaderSize);
+    if (rc < 0)
+        return rc;
     WriteAdtsHeader(adts->data, encoded->size);
     memcpy(adts->data + kAdtsHeaderSize, encoded->data, static_cast<size_t>(encoded->size));
-    av_packet_copy_props(adts, encoded);
-    if (av_bsf_send_packet(m_pAdtsToAsc.get(), adts) < 0) {
+    rc = av_packet_copy_props(adts, encoded);
+    if (rc >= 0)
+        rc = av_bsf_send_packet(m_pAdtsToAsc.get(), adts);
+    if (rc < 0) {
         av_packet_unref(adts);
-        return;
+        return rc;
     }
-    DrainFilter(sink);
+    return DrainFilter(sink);
 }
 
-void CAacEncoder::DrainFilter(const PacketSink& sink) {
+int CAacEncoder::DrainFilter(const PacketSink& sink) {
     AVPacket* packet = m_pFilteredPacket.get();
-    while (av_bsf_receive_packet(m_pAdtsToAsc.get(), packet) == 0) {
+    for (;;) {
+        const int rc = av_bsf_receive_packet(m_pAdtsToAsc.get(), packet);
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+            return 0;
+        if (rc < 0)
+            return rc;
         sink(packet);
         av_packet_unref(packet);
     }
 }
 
-void CAacEncoder::Flush(const PacketSink& sink) {
-    if (!m_pCodecCtx || !m_pSwrCtx)
-        return;
+int CAacEncoder::Flush(const PacketSink& sink) {
+    if (!IsOpen())
+        return 0;
     const int rest = av_audio_fifo_size(m_pFifo.get());
-    if (rest > 0)
-        EncodeFromFifo(rest, sink);
-    if (avcodec_send_frame(m_pCodecCtx.get(), nullptr) >= 0)
-        DrainEncoder(sink);
-    if (av_bsf_send_packet(m_pAdtsToAsc.get(), nullptr) >= 0)
-        DrainFilter(sink);
+    int rc = rest > 0 ? EncodeFromFifo(rest, sink) : 0;
+    if (rc >= 0)
+        rc = avcodec_send_frame(m_pCodecCtx.get(), nullptr);
+    if (rc >= 0)
+        rc = DrainEncoder(sink);
+    if (rc >= 0)
+        rc = av_bsf_send_packet(m_pAdtsToAsc.get(), nullptr);
+    if (rc >= 0)
+        rc = DrainFilter(sink);
+    return rc < 0 ? rc : 0;
 }

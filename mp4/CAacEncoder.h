@@ -17,28 +17,28 @@ public:
 
     static constexpr int kSampleRate = 44100;
 
-    // Opens encoder, filter and resampler; false when the encoder or the filter cannot be set up.
-    bool Open(bool globalHeader);
-    // True when samples can be converted; without a resampler every sample is dropped.
-    bool CanConvert() const { return m_pSwrCtx != nullptr; }
+    // Opens encoder, filter and resampler: 0, or the FFmpeg error of the part that failed.
+    int Open(bool globalHeader);
+    bool IsOpen() const { return m_pSwrCtx != nullptr; }
     const AVCodecContext* Context() const { return m_pCodecCtx.get(); }
 
     // Sets the position of the next sample written.
     void Start(int64_t position) { m_nNextPts = position; }
-    void Write(const uint8_t* pcm, int samples, const PacketSink& sink);
-    void WriteSilence(int64_t samples, const PacketSink& sink);
+    // Each returns 0, or the FFmpeg error that lost samples: the encoder is then of no more use.
+    int Write(const uint8_t* pcm, int samples, const PacketSink& sink);
+    int WriteSilence(int64_t samples, const PacketSink& sink);
     // Encodes what the FIFO still holds and drains encoder and filter.
-    void Flush(const PacketSink& sink);
+    int Flush(const PacketSink& sink);
     void Close();
 
 private:
-    bool OpenFilter();
-    bool OpenResampler();
-    void EncodeFullFrames(const PacketSink& sink);
-    bool EncodeFromFifo(int samples, const PacketSink& sink);
-    void DrainEncoder(const PacketSink& sink);
-    void Filter(const AVPacket* encoded, const PacketSink& sink);
-    void DrainFilter(const PacketSink& sink);
+    int OpenFilter();
+    int OpenResampler();
+    int EncodeFullFrames(const PacketSink& sink);
+    int EncodeFromFifo(int samples, const PacketSink& sink);
+    int DrainEncoder(const PacketSink& sink);
+    int Filter(const AVPacket* encoded, const PacketSink& sink);
+    int DrainFilter(const PacketSink& sink);
 
     CodecContextPtr m_pCodecCtx;
     SwrContextPtr m_pSwrCtx;

@@ -8,13 +8,16 @@ const size_t kStartCodeSize = 4;
 
 } // namespace
 
+bool CAccessUnitAssembler::IsFirstSlice(const std::vector<uint8_t>& unit) const {
+    // The first bit of the slice header: first_slice_segment_in_pic_flag in H.265, and in H.264
+    // the Exp-Golomb "1" of first_mb_in_slice = 0.
+    const size_t at = kStartCodeSize + (m_bHevc ? 2 : 1);
+    return unit.size() > at && (unit[at] & 0x80) != 0;
+}
+
 bool CAccessUnitAssembler::BeginsAccessUnit(const std::vector<uint8_t>& unit, int nalType) const {
-    if (IsPicture(nalType)) {
-        // The first bit of the slice header: first_slice_segment_in_pic_flag in H.265, and in
-        // H.264 the Exp-Golomb "1" of first_mb_in_slice = 0.
-        const size_t at = kStartCodeSize + (m_bHevc ? 2 : 1);
-        return unit.size() > at && (unit[at] & 0x80) != 0;
-    }
+    if (IsPicture(nalType))
+        return IsFirstSlice(unit);
     if (m_bHevc) // VPS, SPS, PPS, AUD, prefix SEI, reserved 41-44 and unspecified 48-55
         return (nalType >= 32 && nalType <= 35) || nalType == 39 ||
                (nalType >= 41 && nalType <= 44) || (nalType >= 48 && nalType <= 55);

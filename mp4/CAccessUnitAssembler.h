@@ -42,12 +42,17 @@ public:
     // Hands out the access unit being gathered, if any.
     bool Flush(SAccessUnit& completed);
 
+    // True for a slice that is the first of its picture.
+    bool StartsPicture(const SFFData& unit) const {
+        return IsPicture(unit.nNalType) && IsFirstSlice(unit.data);
+    }
     bool IsPicture(int nalType) const {
         return m_bHevc ? nalType <= 31 : nalType >= 1 && nalType <= 5;
     }
 
 private:
     bool BeginsAccessUnit(const std::vector<uint8_t>& unit, int nalType) const;
+    bool IsFirstSlice(const std::vector<uint8_t>& unit) const;
     bool EndsSequence(int nalType) const;
     void Finish(SAccessUnit& completed);
 

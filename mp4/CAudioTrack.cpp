@@ -40,24 +40,27 @@ void CAudioTrack::MakeAudioSpecificConfig(unsigned samplingIndex, unsigned chann
 }
 
 bool CAudioTrack::AddStream() {
-    if (!m_encoder.Open(m_file.WantsGlobalHeader()))
+    const int opened = m_encoder.Open(m_file.WantsGlobalHeader());
+    if (opened < 0) {
+        m_file.Fail(OutputFailure::Encode, opened);
         return false;
+    }
     AVStream* stream = m_file.NewStream();
-    if (!stream) {
+    const int rc = stream ? avcodec_parameters_from_context(stream->codecpar, m_encoder.Context())
+                          : AVERROR(ENOMEM);
+    if (rc < 0) {
         LogError("AddAudioStream Could not alloc stream..");
+        m_file.Fail(OutputFailure::Create, rc);
         return false;
     }
     stream->time_base = kAudioTimeBase;
-    if (avcodec_parameters_from_context(stream->codecpar, m_encoder.Context()) < 0) {
-        LogError("AddAudioStream Could not alloc stream..");
-        return false;
-    }
     // The stream describes itself with the two-byte AudioSpecificConfig (AAC-LC, 44.1 kHz, mono).
     av_freep(&stream->codecpar->extradata);
     stream->codecpar->extradata =
         static_cast<uint8_t*>(av_mallocz(2 + AV_INPUT_BUFFER_PADDING_SIZE));
     if (!stream->codecpar->extradata) {
         stream->codecpar->extradata_size = 0;
+        m_file.Fail(OutputFailure::Create, AVERROR(ENOMEM));
         return false;
     }
     MakeAudioSpecificConfig(kSamplingIndex44100, kChannelConfigMono, stream->codecpar->extradata);
@@ -123,32 +126,52 @@ void CAudioTrack::Start(uint64_t firstPictureUs) {
 
 void CAudioTrack::Encode(const SFFData& record) {
     const int64_t samples = static_cast<int64_t>(record.data.size() / 2);
-    if (!m_pStream || !m_file.IsUsable() || !m_encoder.CanConvert() || samples == 0)
+    if (!m_pStream || !m_file.IsUsable() || !m_encoder.IsOpen() || samples == 0)
         return;
     const bool first = !m_pAudioClock->HasStarted();
     const CAudioClock::SPlacement place = m_pAudioClock->Place(record.nTimestamp, samples);
+    int rc = 0;
     if (first) {
         const int64_t position = m_pAudioClock->FirstPosition();
         const bool leadIn = position > 0 && position < kLeadInSamples;
         m_nShownStart = leadIn ? 0 : position;
         m_encoder.Start(leadIn ? 0 : position);
         if (leadIn)
-            m_encoder.WriteSilence(position, m_sink);
+            rc = m_encoder.WriteSilence(position, m_sink);
     }
     if (place.clockJumped)
         LogInfo("%s: the audio clock jumped by %.1f ms; the audio goes on without a break",
                 m_file.Path().c_str(), SamplesToMs(place.driftSamples));
-    if (place.silence > 0) {
+    if (place.silence > 0 && rc == 0) {
         LogInfo("%s: %.1f ms of audio missing before %.3f s, filled with silence",
                 m_file.Path().c_str(), SamplesToMs(place.silence),
                 static_cast<double>(m_pAudioClock->NextPosition() - samples) / kSampleRate);
-        m_encoder.WriteSilence(place.silence, m_sink);
+        rc = m_encoder.WriteSilence(place.silence, m_sink);
     }
     if (place.skip > 0)
         LogInfo("%s: audio record overlaps the one before by %.1f ms, the overlap is left out",
                 m_file.Path().c_str(), SamplesToMs(-place.driftSamples));
-    m_encoder.Write(record.data.data() + 2 * place.skip, static_cast<int>(samples - place.skip),
-                    m_sink);
+    if (rc == 0)
+        rc = m_encoder.Write(record.data.data() + 2 * place.skip,
+                             static_cast<int>(samples - place.skip), m_sink);
+    if (rc < 0)
+        FailEncoding(rc);
+}
+
+void CAudioTrack::Flush() {
+    if (!m_pStream || !m_file.IsUsable())
+        return;
+    if (const int rc = m_encoder.Flush(m_sink))
+        FailEncoding(rc);
+}
+
+void CAudioTrack::FailEncoding(int rc) {
+    // Samples are lost: the file is failed (and removed once it is closed) rather than left
+    // with a gap nobody is told about. The encoder is done with.
+    LogError("%s: encoding the audio failed (%s); the file is given up", m_file.Path().c_str(),
+             AvErrorText(rc).c_str());
+    m_file.Fail(OutputFailure::Encode, rc);
+    m_encoder.Close();
 }
 
 bool CAudioTrack::GetEdit(CMoovPatch::SEdit& edit) const {

@@ -34,7 +34,8 @@ public:
     static void MakeAudioSpecificConfig(unsigned samplingIndex, unsigned channelConfig,
                                         uint8_t* out);
 
-    // Opens the encoder and adds the audio stream to the file; false when either fails.
+    // Opens the encoder and adds the audio stream to the file; false when either fails, with the
+    // failure recorded.
     bool AddStream();
     // A record: held until the clock has its zero and Start was called, encoded after that.
     void Add(const FramePtr& record);
@@ -44,8 +45,8 @@ public:
     uint64_t ZeroFor(uint64_t firstPictureUs) const;
     // Once the clock has its zero: encodes the held records that are not before it.
     void Start(uint64_t firstPictureUs);
-    // Encodes what the encoder still holds.
-    void Flush() { m_encoder.Flush(m_sink); }
+    // Encodes what the encoder still holds. An encoding failure fails the file (Encode).
+    void Flush();
     // Where the track's presentation starts and ends; false when the writer's own edit stands.
     bool GetEdit(CMoovPatch::SEdit& edit) const;
     void Close() { m_encoder.Close(); }
@@ -55,6 +56,7 @@ public:
 private:
     void Hold(const FramePtr& record);
     void Encode(const SFFData& record);
+    void FailEncoding(int rc);
     void WritePacket(AVPacket* packet);
 
     COutputFile& m_file;

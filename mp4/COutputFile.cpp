@@ -2,31 +2,90 @@
 
 #include "Platform.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const AVRational kMicroseconds = {1, 1000000};
+const int kUniqueNameTries = 100;
+
+// Six letters or digits that differ from call to call and from process to process.
+std::string UniqueTag() {
+    static std::atomic<uint64_t> s_count{0};
+    uint64_t x = (static_cast<uint64_t>(getpid()) << 40) ^ s_count.fetch_add(1) ^
+                 static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    x += 0x9E3779B97F4A7C15ull; // splitmix64: every input bit reaches every output letter
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    x ^= x >> 31;
+    static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string tag(6, 'a');
+    for (char& c : tag) {
+        c = kDigits[x % 36];
+        x /= 36;
+    }
+    return tag;
+}
+
+// Creates the file only if no file (nor link) of that name exists; 0 or the errno.
+int CreateExclusively(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno;
+    close(fd);
+    return 0;
+}
 
 } // namespace
 
-std::string COutputFile::TemporaryPath(const std::string& path) {
+std::string COutputFile::TemporaryPath(const std::string& path, const std::string& tag) {
     const size_t slash = path.rfind('/');
     const size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
-    return path.substr(0, nameAt) + "." + path.substr(nameAt) + ".part";
+    return path.substr(0, nameAt) + "." + path.substr(nameAt) + (tag.empty() ? "" : ".") + tag +
+           ".part";
 }
 
 bool COutputFile::Create(const std::string& path) {
     m_strPath = path;
     m_strTempPath = TemporaryPath(path);
-    if (avformat_alloc_output_context2(&m_pCtx, nullptr, "mp4", m_strTempPath.c_str()) < 0) {
+    const int rc = avformat_alloc_output_context2(&m_pCtx, nullptr, "mp4", m_strTempPath.c_str());
+    if (rc < 0) {
         m_pCtx = nullptr;
+        m_stats.Fail(OutputFailure::Create, rc);
         return false;
     }
     return true;
+}
+
+int COutputFile::CreateTemporary() {
+    // Made here, and only if the name is free: a second conversion into the same folder, or a
+    // file left by one that ended before finishing, is never truncated; this one takes a name
+    // of its own instead.
+    std::string name = TemporaryPath(m_strPath);
+    int rc = CreateExclusively(name);
+    for (int i = 0; rc == EEXIST && i < kUniqueNameTries; ++i) {
+        name = TemporaryPath(m_strPath, UniqueTag());
+        rc = CreateExclusively(name);
+    }
+    if (rc != 0)
+        return AVERROR(rc);
+    // The writer reads the file back through its name to move the index to the front.
+    char* url = av_strdup(name.c_str());
+    if (!url) {
+        remove(name.c_str());
+        return AVERROR(ENOMEM);
+    }
+    av_free(m_pCtx->url);
+    m_pCtx->url = url;
+    m_strTempPath.swap(name); // cannot throw: the file made is always the one removed later
+    return 0;
 }
 
 AVStream* COutputFile::NewStream() {
@@ -42,8 +101,13 @@ bool COutputFile::SetTag(const char* key, const std::string& value) {
 }
 
 bool COutputFile::Begin(bool faststart) {
+    int opened = CreateTemporary();
     av_dump_format(m_pCtx, 0, m_strTempPath.c_str(), 1);
-    const int opened = avio_open(&m_pCtx->pb, m_strTempPath.c_str(), AVIO_FLAG_WRITE);
+    if (opened == 0) {
+        opened = avio_open(&m_pCtx->pb, m_strTempPath.c_str(), AVIO_FLAG_WRITE);
+        if (opened < 0)
+            remove(m_strTempPath.c_str());
+    }
     if (opened < 0) {
         printf("avio_open RTMP Error...");
         fflush(stdout);
@@ -98,6 +162,16 @@ void COutputFile::Count(const AVPacket* packet, const AVStream* stream) {
 void COutputFile::Discard() {
     Close(false);
     m_stats.Fail(OutputFailure::Create, AVERROR_UNKNOWN); // kept only if nothing said more
+}
+
+void COutputFile::Abandon() {
+    Platform::CloseWriteBack(m_nWriteBackFd);
+    m_nWriteBackFd = -1;
+    if (m_pCtx && m_pCtx->pb) {
+        avio_closep(&m_pCtx->pb);
+        remove(m_strTempPath.c_str());
+    }
+    Free();
 }
 
 void COutputFile::Close(bool writeTrailer) {

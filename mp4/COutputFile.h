@@ -23,17 +23,20 @@ public:
     COutputFile& operator=(const COutputFile&) = delete;
     ~COutputFile() { Free(); }
 
-    // ".N.mp4.part" beside "N.mp4": hidden, and plainly not a finished MP4.
-    static std::string TemporaryPath(const std::string& path);
+    // ".N.mp4.part" beside "N.mp4": hidden, and plainly not a finished MP4. The name tried first;
+    // when a file of that name exists the temporary file is ".N.mp4.<tag>.part", tag six
+    // letters or digits.
+    static std::string TemporaryPath(const std::string& path, const std::string& tag = "");
 
-    // Allocates the output context for path's temporary name; false when that fails.
+    // Allocates the output context for path; false when that fails, with the failure recorded.
     bool Create(const std::string& path);
     // Streams are added between Create and Begin.
     AVStream* NewStream();
     bool WantsGlobalHeader() const;
     // Sets a tag of the whole file (title, comment, creation_time); before Begin.
     bool SetTag(const char* key, const std::string& value);
-    // Opens the temporary file and writes the header; false on failure, with its kind recorded.
+    // Creates the temporary file under a name no other file has, opens it and writes the
+    // header; false on failure, with its kind recorded.
     bool Begin(bool faststart);
     // Counts the packet and hands it to the interleaving writer; FFmpeg's result.
     int Write(AVPacket* packet, const AVStream* stream);
@@ -47,6 +50,8 @@ public:
     void Fail(OutputFailure what, int code) { m_stats.Fail(what, code); }
     // Gives the file up: it is removed, and the failure is Create unless something said more.
     void Discard();
+    // Gives the file up on request: closed and removed, and no failure recorded.
+    void Abandon();
     // Frees the context without touching the file on disk.
     void Free();
 
@@ -55,9 +60,11 @@ public:
     // True once the file has been created and its header written; callable from any thread.
     bool HasOpened() const { return m_bOpened.load(); }
     const std::string& Path() const { return m_strPath; }
+    // The temporary file's name; set by Begin, readable from any thread once HasOpened.
     const std::string& TempPath() const { return m_strTempPath; }
 
 private:
+    int CreateTemporary();
     void Close(bool writeTrailer);
     void Commit(int trailer, int closed);
     void Count(const AVPacket* packet, const AVStream* stream);

@@ -15,8 +15,13 @@ public:
 
     // Keeps the unit if it is a parameter set (or a prefix SEI), the latest of each kind.
     void Collect(const SFFData& unit);
-    // True once the set is complete before this unit and a decoder accepts it.
+    // True once the set is complete before this unit and a decoder accepts it. The decoder
+    // looks at the set again only once its VPS, SPS or PPS bytes change, and not at all when
+    // it judged the same bytes for another muxer lately. Throws std::bad_alloc when there is
+    // no memory to check them.
     bool IsReadyToOpen(const SFFData& unit);
+    // True once the decoder refused a complete set: the stream's sets are damaged.
+    bool HasRefused() const { return m_bRefused; }
     // False for a VPS, SPS or PPS that differs from the one the sets hold.
     bool Holds(const SFFData& unit) const;
     // The sets in the order the file's header and the parser take them: VPS, SPS, PPS, SEI.
@@ -26,6 +31,7 @@ public:
     int ReorderDepth() const { return m_nReorderDepth; }
 
 private:
+    void Keep(std::vector<uint8_t>& target, const std::vector<uint8_t>& unit);
     bool AreUsable();
 
     bool m_bHevc;
@@ -35,5 +41,6 @@ private:
     std::vector<uint8_t> m_sei;
     bool m_bChanged = false;
     bool m_bUsable = false;
+    bool m_bRefused = false;
     int m_nReorderDepth = 0;
 };

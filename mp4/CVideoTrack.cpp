@@ -52,11 +52,13 @@ bool CVideoTrack::AddStream() {
     const AVCodecID codecId = m_bHevc ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264;
     if (!avcodec_find_encoder(codecId)) {
         LogError("AddVideoStream Codec not found..");
+        m_file.Fail(OutputFailure::Create, AVERROR_ENCODER_NOT_FOUND);
         return false;
     }
     AVStream* stream = m_file.NewStream();
     if (!stream) {
         LogError("AddVideoStream Could not alloc stream..");
+        m_file.Fail(OutputFailure::Create, AVERROR(ENOMEM));
         return false;
     }
     AVCodecParameters* par = stream->codecpar;
@@ -74,6 +76,7 @@ bool CVideoTrack::AddStream() {
         static_cast<uint8_t*>(av_mallocz(extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
     if (!par->extradata) {
         LogError("AddVideoStream Could not alloc stream..");
+        m_file.Fail(OutputFailure::Create, AVERROR(ENOMEM));
         return false;
     }
     memcpy(par->extradata, extradata.data(), extradata.size());
@@ -86,6 +89,7 @@ bool CVideoTrack::AddStream() {
     if (!m_strTimecode.empty() &&
         av_dict_set(&stream->metadata, "timecode", m_strTimecode.c_str(), 0) < 0) {
         LogError("AddVideoStream Could not alloc stream..");
+        m_file.Fail(OutputFailure::Create, AVERROR(ENOMEM));
         return false;
     }
     m_pStream = stream;
@@ -95,8 +99,10 @@ bool CVideoTrack::AddStream() {
 bool CVideoTrack::OpenParser() {
     m_pParser.reset(av_parser_init(m_bHevc ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264));
     m_pParserCtx.reset(avcodec_alloc_context3(nullptr));
-    if (!m_pParser || !m_pParserCtx)
+    if (!m_pParser || !m_pParserCtx) {
+        m_file.Fail(OutputFailure::Create, AVERROR(ENOMEM));
         return false;
+    }
     // Each input is one access unit (for H.265 cut after its first slice header): the parser
     // reads the slice header for the key flag and the picture order count, and no boundaries.
     m_pParser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
@@ -105,8 +111,10 @@ bool CVideoTrack::OpenParser() {
     const std::vector<uint8_t> extradata = m_sets.Extradata();
     m_pParserCtx->extradata =
         static_cast<uint8_t*>(av_mallocz(extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-    if (!m_pParserCtx->extradata)
+    if (!m_pParserCtx->extradata) {
+        m_file.Fail(OutputFailure::Create, AVERROR(ENOMEM));
         return false;
+    }
     memcpy(m_pParserCtx->extradata, extradata.data(), extradata.size());
     m_pParserCtx->extradata_size = static_cast<int>(extradata.size());
     return true;
@@ -208,7 +216,7 @@ void CVideoTrack::WriteReadyPictures() {
 }
 
 void CVideoTrack::WriteHidden(int64_t firstShownPts) {
-    if (m_hidden.empty())
+    if (m_hidden.empty() || !m_file.IsUsable())
         return;
     if (firstShownPts == INT64_MIN) {
         m_bShowing = true;
@@ -263,8 +271,10 @@ bool CVideoTrack::WrapPicture(SPicture& picture, AVPacket* packet) {
 void CVideoTrack::WritePacket(SPicture& picture, const CVideoTimeline::STimes& times) {
     AVPacket* packet = m_pPacket.get();
     av_packet_unref(packet);
-    if (!WrapPicture(picture, packet))
+    if (!WrapPicture(picture, packet)) {
+        FailFile(AVERROR(ENOMEM), times.pts); // a file with a picture missing would not decode
         return;
+    }
     packet->stream_index = m_pStream->index;
     packet->pts = times.pts;
     packet->dts = times.dts;
@@ -277,11 +287,14 @@ void CVideoTrack::WritePacket(SPicture& picture, const CVideoTimeline::STimes& t
         packet->flags |= AV_PKT_FLAG_KEY;
     const int rc = m_file.Write(packet, m_pStream);
     av_packet_unref(packet);
-    if (rc < 0) {
-        m_file.Fail(OutputFailure::Write, rc);
-        printf("MP4 av_interleaved_write_frame 2 Error . %d , PTS: %" PRId64 "\n", rc, times.pts);
-        fflush(stdout);
-        // The file is given up: no trailer, it is removed.
-        m_file.Discard();
-    }
+    if (rc < 0)
+        FailFile(rc, times.pts);
+}
+
+void CVideoTrack::FailFile(int rc, int64_t pts) {
+    m_file.Fail(OutputFailure::Write, rc);
+    printf("MP4 av_interleaved_write_frame 2 Error . %d , PTS: %" PRId64 "\n", rc, pts);
+    fflush(stdout);
+    // The file is given up: no trailer, it is removed.
+    m_file.Discard();
 }

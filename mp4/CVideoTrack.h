@@ -44,6 +44,11 @@ public:
         m_sets.Collect(unit);
         return m_sets.IsReadyToOpen(unit);
     }
+    // True once a complete set of parameter sets was refused by the decoder: pictures that come
+    // before the file can be opened are then lost to damage.
+    bool HasRefusedSets() const { return m_sets.HasRefused(); }
+    // True for the first slice of a picture.
+    bool StartsPicture(const SFFData& unit) const { return m_assembler.StartsPicture(unit); }
     // Tagged on the stream before it is added: the writer makes a timecode track from it.
     void SetTimecode(const std::string& timecode) { m_strTimecode = timecode; }
     // Adds the video stream to the file and sets up the parser; false when either fails.
@@ -87,6 +92,7 @@ private:
     void WriteReadyPictures();
     void WriteHidden(int64_t firstShownPts);
     void WritePacket(SPicture& picture, const CVideoTimeline::STimes& times);
+    void FailFile(int rc, int64_t pts);
     static bool WrapPicture(SPicture& picture, AVPacket* packet);
     int64_t Ticks(uint64_t timestampUs) const;
     int64_t FrameDurationTicks() const;

@@ -7,9 +7,15 @@
 enum class OutputFailure {
     None,
     Create,      // the file could not be created or its header not written
-    Write,       // writing a packet failed
+    Write,       // writing a packet failed, or a frame could not be kept for it (out of memory)
     Finish,      // the trailer, closing, flushing or renaming the finished file failed
     Disappeared, // the file was removed while it was written
+    Encode,      // encoding the audio failed, or the encoder could not be set up
+    // The channel had pictures, but no file: every parameter set that came was refused by the
+    // decoder, so nothing could be decoded.
+    NoDecodableVideo,
+    // The channel had pictures, but no file: no complete parameter set ever came.
+    NoParameterSets,
 };
 
 // What one muxer has written so far. The writer thread stores, any thread may read: every field
@@ -24,6 +30,14 @@ struct SOutputStats {
     std::atomic<int> error{0}; // errno or FFmpeg error code behind the failure, when known
     // Asked for hvc1, written as hev1: the stream's parameter sets change within it.
     std::atomic<bool> hev1Instead{false};
+    // Pictures left out because the file could not be opened yet when they came. Damaged: a
+    // parameter set had come and the decoder refused it, so these pictures are lost to damage.
+    // Before sets: no usable parameter set had been checked yet, as when a recording starts in
+    // the middle of a group of pictures; nothing is lost that could have been shown.
+    std::atomic<int64_t> picturesDamaged{0};
+    std::atomic<int64_t> picturesBeforeSets{0};
+    // The file was given up on request (CMP4::Abandon): removed, with no failure.
+    std::atomic<bool> abandoned{false};
 
     void Fail(OutputFailure what, int code) {
         // The first failure is the reason; what follows from it is not.
