@@ -16,6 +16,8 @@ QColor StatusColour(EntryState state, const QStyleOptionViewItem& option) {
         return QColor("#ff6b6b");
     case EntryState::Stopped:
         return QColor("#f0b429");
+    case EntryState::Damaged:
+        return QColor("#ff9f43");
     case EntryState::Done:
         return QColor("#5cc98b");
     case EntryState::Running:

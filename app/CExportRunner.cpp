@@ -181,6 +181,11 @@ SJobOutcome CExportRunner::Outcome(const CVyrkConverter& converter, const Export
         outcome.state = EntryState::Done;
         outcome.status = EntryText::Done(outcome.files, FolderName(folder));
         break;
+    case CVyrkConverter::State::Damaged:
+        outcome.state = EntryState::Damaged;
+        outcome.status = EntryText::Damaged(outcome.files, FolderName(folder));
+        outcome.reason = EntryText::Damage(converter.GetDamage());
+        break;
     case CVyrkConverter::State::Stopped:
         outcome.state = EntryState::Stopped;
         outcome.status = EntryText::Stopped(outcome.files);

@@ -26,6 +26,7 @@ CRecordingList::CRecordingList(QListWidget& list) : m_list(list) {
     m_iconProcess.addFile("./skin/Process.png");
     m_iconProcess1.addFile("./skin/Process1.png");
     m_iconStopped.addFile("./skin/stopped.png");
+    m_iconDamaged.addFile("./skin/damaged.png");
 }
 
 EntryState CRecordingList::StateOf(const QListWidgetItem* item) {
@@ -42,6 +43,8 @@ const QIcon& CRecordingList::IconFor(EntryState state) const {
         return m_iconError;
     case EntryState::Stopped:
         return m_iconStopped;
+    case EntryState::Damaged:
+        return m_iconDamaged;
     case EntryState::Waiting:
         break;
     }
@@ -84,7 +87,7 @@ void CRecordingList::Reset(QListWidgetItem* item) {
 
 bool CRecordingList::HasEntriesToConvert() const {
     for (int row = 0; row < m_list.count(); ++row)
-        if (StateOf(m_list.item(row)) != EntryState::Done)
+        if (!IsConverted(StateOf(m_list.item(row))))
             return true;
     return false;
 }
@@ -95,13 +98,13 @@ std::deque<ExportJob> CRecordingList::BuildJobs(const QString& outputDir, bool b
     for (int row = 0; row < m_list.count(); ++row) {
         const QListWidgetItem* item = m_list.item(row);
         const QString folder = item->data(EntryRole::kOutputFolder).toString();
-        if (StateOf(item) == EntryState::Done && !folder.isEmpty())
+        if (IsConverted(StateOf(item)) && !folder.isEmpty())
             folders.Reserve(folder.toLocal8Bit().toStdString());
     }
     std::deque<ExportJob> jobs;
     for (int row = 0; row < m_list.count(); ++row) {
         QListWidgetItem* item = m_list.item(row);
-        if (StateOf(item) == EntryState::Done)
+        if (IsConverted(StateOf(item)))
             continue;
         const QString path = item->text();
         const QFileInfo info(path);
@@ -138,7 +141,7 @@ void CRecordingList::ShowProgress(QListWidgetItem* item, int percent, const QStr
 
 void CRecordingList::ShowOutcome(QListWidgetItem* item, const SJobOutcome& outcome) {
     item->setIcon(IconFor(outcome.state));
-    if (outcome.state == EntryState::Done)
+    if (IsConverted(outcome.state))
         item->setData(EntryRole::kProgress, 100);
     SetEntryData(item, outcome.state, outcome.status, outcome.reason);
     if (!outcome.recorded.isEmpty())

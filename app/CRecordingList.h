@@ -51,5 +51,6 @@ private:
     QIcon m_iconProcess;
     QIcon m_iconProcess1;
     QIcon m_iconStopped;
+    QIcon m_iconDamaged;
     std::set<std::wstring> m_listedPaths;
 };

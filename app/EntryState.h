@@ -3,8 +3,14 @@
 #include <QtCore/Qt>
 
 // What an entry of the recording list shows. The value is kept under Qt::UserRole: an entry
-// whose value is Done is passed over by the next export.
-enum class EntryState { Waiting = 0, Done = 1, Failed = 2, Stopped = 3, Running = 4 };
+// whose value is Done or Damaged (converted, with damaged parts of the recording left out) is
+// passed over by the next export.
+enum class EntryState { Waiting = 0, Done = 1, Failed = 2, Stopped = 3, Running = 4, Damaged = 5 };
+
+// True for an entry the export has converted: the next export passes it over.
+inline bool IsConverted(EntryState state) {
+    return state == EntryState::Done || state == EntryState::Damaged;
+}
 
 // The data an entry carries besides its path (Qt::DisplayRole) and icon.
 namespace EntryRole {

@@ -1,6 +1,7 @@
 #include "EntryText.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QStringList>
 
 extern "C" {
 #include <libavutil/error.h>
@@ -41,6 +42,34 @@ QString Done(int files, const QString& folderName) {
     return Tr("已完成：%1 个通道文件 → %2").arg(files).arg(folderName);
 }
 
+QString Damaged(int files, const QString& folderName) {
+    return Tr("已完成（录像有损坏）：%1 个通道文件 → %2").arg(files).arg(folderName);
+}
+
+QString Damage(const CVyrkConverter::SDamage& damage) {
+    QStringList parts;
+    if (damage.places > 0) {
+        QString skipped = Tr("录像有 %1 处损坏，跳过了 %2 的数据（从文件位置 %3 起）")
+                              .arg(damage.places)
+                              .arg(Size(damage.bytes))
+                              .arg(damage.firstOffset);
+        if (damage.spanUs > 0)
+            skipped += Tr("，约 %1 的录像").arg(Duration(static_cast<double>(damage.spanUs) / 1e6));
+        parts << skipped;
+    }
+    if (damage.pictures > 0)
+        parts << Tr("%1 帧画面因参数集损坏无法转换").arg(damage.pictures);
+    return parts.join(Tr("；")) + Tr("。其余部分已转换。");
+}
+
+QString Size(int64_t bytes) {
+    if (bytes < 1024)
+        return Tr("%1 字节").arg(bytes);
+    if (bytes < 1024 * 1024)
+        return Tr("%1 KB").arg(static_cast<double>(bytes) / 1024, 0, 'f', 1);
+    return Tr("%1 MB").arg(static_cast<double>(bytes) / (1024 * 1024), 0, 'f', 1);
+}
+
 QString Stopped(int files) {
     return Tr("已停止：已写完 %1 个通道文件").arg(files);
 }
@@ -60,6 +89,8 @@ QString SystemError(int error) {
         return Tr("没有权限");
     case ENOSPC:
         return Tr("磁盘空间不足");
+    case ENOMEM:
+        return Tr("内存不足");
     case EDQUOT:
         return Tr("超出磁盘配额");
     case EROFS:
@@ -77,8 +108,26 @@ QString SystemError(int error) {
     }
 }
 
+QString FileKind(int kind) {
+    switch (static_cast<CFileLoader::FileKind>(kind)) {
+    case CFileLoader::FileKind::Fifo:
+        return Tr("命名管道");
+    case CFileLoader::FileKind::Directory:
+        return Tr("文件夹");
+    case CFileLoader::FileKind::Device:
+        return Tr("设备");
+    case CFileLoader::FileKind::Socket:
+        return Tr("套接字");
+    case CFileLoader::FileKind::Regular:
+    case CFileLoader::FileKind::Other:
+        break;
+    }
+    return Tr("特殊文件");
+}
+
 QString RecordingFailure(CVyrkConverter::Failure failure, int error) {
-    const QString why = SystemError(error);
+    const QString why =
+        failure == CVyrkConverter::Failure::NotAFile ? QString() : SystemError(error);
     const QString because = why.isEmpty() ? QString() : Tr("（%1）").arg(why);
     switch (failure) {
     case CVyrkConverter::Failure::None:
@@ -91,6 +140,14 @@ QString RecordingFailure(CVyrkConverter::Failure failure, int error) {
         return Tr("读取录像文件时出错，录像未读完") + because;
     case CVyrkConverter::Failure::NoVideo:
         return Tr("录像中没有任何通道含有视频");
+    case CVyrkConverter::Failure::NotAFile:
+        return Tr("这不是录像文件，而是%1").arg(FileKind(error));
+    case CVyrkConverter::Failure::NoChannels:
+        return Tr("录像文件头中没有声明任何通道");
+    case CVyrkConverter::Failure::DamagedHeader:
+        return Tr("录像文件头已损坏（画面尺寸为 0）");
+    case CVyrkConverter::Failure::Aborted:
+        return Tr("转换中途失败，已开始的文件已放弃") + because;
     case CVyrkConverter::Failure::ChannelFailed:
         break;
     }
@@ -120,6 +177,13 @@ QString ChannelFailure(int channel, OutputFailure failure, int ffmpegError) {
     case OutputFailure::Finish:
         what = Tr("无法完成通道 %1 的文件 %2").arg(channel).arg(file);
         break;
+    case OutputFailure::Encode:
+        what = Tr("通道 %1 的音频编码失败").arg(channel);
+        break;
+    case OutputFailure::NoDecodableVideo:
+        return Tr("通道 %1 的视频参数集全部损坏，无法生成文件").arg(channel);
+    case OutputFailure::NoParameterSets:
+        return Tr("通道 %1 的视频没有完整的参数集，无法生成文件").arg(channel);
     case OutputFailure::Disappeared:
         return Tr("通道 %1 的文件 %2 在写入时被删除或移走").arg(channel).arg(file);
     }
@@ -135,9 +199,11 @@ QString Title(const QString& title, int percent, int finished, int total) {
     return Tr("%1% 导出中 (%2/%3) - %4").arg(percent).arg(finished).arg(total).arg(title);
 }
 
-QString Counts(int done, int failed, int stopped, int notBegun) {
-    const QString counts =
-        Tr("完成 %1 个，失败 %2 个，已停止 %3 个").arg(done).arg(failed).arg(stopped);
+QString Counts(int done, int failed, int stopped, int notBegun, int damaged) {
+    QString counts = Tr("完成 %1 个").arg(done);
+    if (damaged > 0)
+        counts += Tr("（其中 %1 个录像有损坏）").arg(damaged);
+    counts += Tr("，失败 %1 个，已停止 %2 个").arg(failed).arg(stopped);
     return notBegun > 0 ? counts + Tr("，未开始 %1 个").arg(notBegun) : counts;
 }
 

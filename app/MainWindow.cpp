@@ -299,7 +299,7 @@ void MainWindow::SetExporting(bool exporting) {
     setWindowTitle(exporting ? EntryText::Title(m_baseTitle, 0, 0, m_jobCount) : m_baseTitle);
     if (exporting) {
         m_stopRequested = false;
-        m_done = m_failed = m_stopped = 0;
+        m_done = m_failed = m_stopped = m_damaged = 0;
     }
 }
 
@@ -319,9 +319,10 @@ void MainWindow::ShowProgress(QListWidgetItem* item, const SJobProgress& progres
 
 void MainWindow::ApplyOutcome(QListWidgetItem* item, const SJobOutcome& outcome, int overall) {
     m_pRecordings->ShowOutcome(item, outcome);
-    (outcome.state == EntryState::Done     ? m_done
+    (IsConverted(outcome.state)            ? m_done
      : outcome.state == EntryState::Failed ? m_failed
                                            : m_stopped)++;
+    m_damaged += outcome.state == EntryState::Damaged ? 1 : 0;
     const int finished = m_done + m_failed + m_stopped;
     ShowOverall(overall, EntryText::Overall(finished, m_jobCount, -1), finished);
 }
@@ -346,5 +347,5 @@ void MainWindow::OnEnabledUI(bool enable) {
     m_pRecordings->ClearWaitingTexts();
     if (enable)
         MessageBoxes::Show(this, stopped ? tr("导出已停止") : tr("导出完成"),
-                           EntryText::Counts(m_done, m_failed, m_stopped, notBegun));
+                           EntryText::Counts(m_done, m_failed, m_stopped, notBegun, m_damaged));
 }

@@ -92,6 +92,7 @@ private:
     bool m_stopRequested = false;
     int m_jobCount = 0;
     int m_done = 0, m_failed = 0, m_stopped = 0;
+    int m_damaged = 0; // among the done
     QString m_baseTitle;
     QProgressBar* m_pProgress = nullptr;
 };

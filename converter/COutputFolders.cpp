@@ -63,6 +63,33 @@ template <typename Visit> int ForEachChannelFile(const std::string& folder, Visi
     return error && error != std::errc::no_such_file_or_directory ? error.value() : 0;
 }
 
+// A temporary file a conversion writes before it names it: ".N.mp4.part", ".N.mp4.XXXXXX.part"
+// or the owner file's ".vyrk-source.part".
+bool IsTemporaryName(const std::string& name) {
+    const std::string part = ".part";
+    if (name.size() <= part.size() + 1 || name[0] != '.' ||
+        name.compare(name.size() - part.size(), part.size(), part) != 0)
+        return false;
+    const std::string inner = name.substr(1, name.size() - 1 - part.size());
+    if (inner == COutputFolders::kOwnerFile + 1)
+        return true;
+    const size_t mp4 = inner.find(".mp4");
+    return mp4 != std::string::npos && ChannelOf(inner.substr(0, mp4 + 4)) >= 0 &&
+           (mp4 + 4 == inner.size() || inner[mp4 + 4] == '.');
+}
+
+// Removes what conversions that were killed left behind: with the folder's lock held, no
+// other conversion is writing there.
+void RemoveStaleTemporaries(const std::string& folder) {
+    std::error_code error;
+    fs::directory_iterator entry(folder, error);
+    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+        std::error_code ignored;
+        if (IsTemporaryName(entry->path().filename().string()) && entry->is_regular_file(ignored))
+            fs::remove(entry->path(), ignored);
+    }
+}
+
 bool HasChannelFiles(const std::string& folder, int& error) {
     bool found = false;
     error =
@@ -153,6 +180,8 @@ COutputFolders::Take COutputFolders::TakeFolder(const std::string& folder,
         take = Take::CannotOpen;
     else if ((error = MarkOwner(folder, recordingPath)) != 0)
         take = Take::CannotMark;
+    else
+        RemoveStaleTemporaries(folder);
     if (take != Take::Taken) {
         if (lock.Created())
             rmdir(folder.c_str());

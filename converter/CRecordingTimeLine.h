@@ -39,6 +39,8 @@ public:
         const uint8_t* data;
         int32_t size;
         int32_t extra;
+        // The first video record of its channel after damage took pictures of the channel.
+        bool afterDamage = false;
     };
     // Each record in the order it came, with its time on the recording's clock. Called first
     // only once the zero is known.

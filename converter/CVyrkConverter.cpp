@@ -1,5 +1,6 @@
 #include "CVyrkConverter.h"
 
+#include "ConversionText.h"
 #include "Log.h"
 #include "Platform.h"
 #include "RecordHeader.h"
@@ -9,6 +10,17 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <new>
+#include <sys/stat.h>
+
+namespace {
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+} // namespace
 
 CVyrkConverter::CVyrkConverter()
     : m_pLoader(nullptr), m_pClock(std::make_shared<CRecordingClock>()),
@@ -20,22 +32,35 @@ CVyrkConverter::CVyrkConverter()
 }
 
 CVyrkConverter::~CVyrkConverter() {
-    delete m_pLoader;
-    m_pLoader = nullptr;
+    // The reader ends first (closing the files it fed), then any writer still running, which
+    // may wake the reader, and only then the reader goes.
+    if (m_pLoader)
+        m_pLoader->Stop();
     for (auto& muxer : m_pMP4)
         muxer.reset();
+    delete m_pLoader;
+    m_pLoader = nullptr;
 }
 
 bool CVyrkConverter::Init(std::string path, std::string prefix) {
     m_pLoader = new CFileLoader();
     if (!m_pLoader->Init(path)) {
-        m_nOpenError = errno != 0 ? errno : EIO;
+        if (m_pLoader->GetFileKind() != CFileLoader::FileKind::Regular) {
+            // Refused for what it is: no file to open.
+            m_initFailure = Failure::NotAFile;
+            m_bOpened = true;
+            return false;
+        }
+        m_nOpenError = m_pLoader->GetOpenError() != 0 ? m_pLoader->GetOpenError() : EIO;
         Platform::ShowUserMessage("m_pLoader->Init Error.", "m_pLoader->Init Error.");
         return false;
     }
     m_bOpened = true;
     m_strPrefix = prefix;
     const RecordingHeader& header = m_pLoader->m_header;
+    m_initFailure = CheckRecording();
+    if (m_initFailure != Failure::None)
+        return false;
     if (header.frameRateNum() > 0 && header.frameRateDen() > 0)
         m_nFrameUs =
             std::max<int64_t>(1, int64_t(1000000) * header.frameRateDen() / header.frameRateNum());
@@ -45,6 +70,20 @@ bool CVyrkConverter::Init(std::string path, std::string prefix) {
     for (int32_t i = 0; i < slots; ++i)
         CreateChannel(i);
     return true;
+}
+
+// Why the recording cannot be converted at all, judged from its magic and header.
+CVyrkConverter::Failure CVyrkConverter::CheckRecording() const {
+    const RecordingHeader& header = m_pLoader->m_header;
+    if (m_pLoader->GetReadError() != 0)
+        return Failure::ReadError;
+    if (!m_pLoader->IsRecognised())
+        return Failure::NotARecording;
+    if (header.channelCount() <= 0)
+        return Failure::NoChannels;
+    if (header.videoWidth() <= 0 || header.videoHeight() <= 0)
+        return Failure::DamagedHeader;
+    return Failure::None;
 }
 
 int CVyrkConverter::ChannelSlots() const {
@@ -75,12 +114,20 @@ bool CVyrkConverter::CreateChannel(int32_t index) {
                                   " channel " + std::to_string(index),
                               m_strRecordingName);
     m_stats[slot] = m_pMP4[slot]->GetStats();
-    m_pMP4[slot]->Open(name, true, &m_pLoader->m_header);
-    return true;
+    // A writer that has written everything lets a waiting reader look again at once.
+    CFileLoader* loader = m_pLoader;
+    m_pMP4[slot]->SetDrainedHandler([loader] { loader->Wake(); });
+    if (m_pMP4[slot]->Open(name, true, &m_pLoader->m_header))
+        return true;
+    // The muxer recorded why; its stats outlive it.
+    LogError("CreateChannel cannot set up channel %d's file %s", index, name);
+    m_results[slot] = ChannelResult::Failed;
+    m_pMP4[slot].reset();
+    return false;
 }
 
 bool CVyrkConverter::Start() {
-    if (!m_pLoader)
+    if (!m_pLoader || m_initFailure != Failure::None)
         return false;
     m_pLoader->SetCallback(this);
     return m_pLoader->Start();
@@ -104,12 +151,30 @@ int32_t CVyrkConverter::OnData(const uint8_t* header, const uint8_t* payload) {
         const int32_t size = static_cast<int32_t>(h.payloadSize);
         const int64_t durationUs =
             video ? m_nFrameUs : int64_t(std::max<int32_t>(size, 0) / 2) * 1000000 / 44100;
-        m_pTimeLine->Add(
-            {h.channel * 2 + (video ? 0 : 1), h.timestamp, durationUs, payload, size, h.extra});
+        const bool afterDamage = video && NoteVideoAfterDamage(h.channel, h.timestamp);
+        m_pTimeLine->Add({h.channel * 2 + (video ? 0 : 1), h.timestamp, durationUs, payload, size,
+                          h.extra, afterDamage});
     }
     // The reader pauses on what all channels hold together, so memory stays bounded however
     // many channels a recording has.
     return static_cast<int32_t>(std::min<int64_t>(PendingBytes(), INT32_MAX));
+}
+
+// True when damage skipped since the channel's last picture took pictures of it: its stamp has
+// moved on by more than a picture and a half.
+bool CVyrkConverter::NoteVideoAfterDamage(int channel, uint64_t stampUs) {
+    const int places = m_pLoader->GetDamage().places;
+    if (places != m_nDamagePlacesSeen) {
+        m_nDamagePlacesSeen = places;
+        m_videoSinceDamage.fill(false);
+    }
+    const size_t ch = static_cast<size_t>(channel);
+    const bool lost = !m_videoSinceDamage[ch] && m_lastVideoUs[ch] != UINT64_MAX &&
+                      stampUs > m_lastVideoUs[ch] &&
+                      stampUs - m_lastVideoUs[ch] > static_cast<uint64_t>(m_nFrameUs * 3 / 2);
+    m_videoSinceDamage[ch] = true;
+    m_lastVideoUs[ch] = stampUs;
+    return lost && places > 0;
 }
 
 int64_t CVyrkConverter::PendingBytes() const {
@@ -124,6 +189,8 @@ void CVyrkConverter::Deliver(const CRecordingTimeLine::SRecord& record, uint64_t
     CMP4* muxer = m_pMP4[static_cast<size_t>(record.stream / 2)].get();
     if (!muxer)
         return;
+    if (record.afterDamage)
+        muxer->SkipToRandomAccess();
     if (record.stream % 2 == 0)
         muxer->InputVideo(record.data, record.size, record.extra, timeUs);
     else
@@ -159,22 +226,67 @@ void CVyrkConverter::NoteStart() {
 void CVyrkConverter::OnEnd(int32_t status, int32_t, int32_t) {
     if (status != 0)
         return;
-    m_pTimeLine->Finish();
-    NoteStart();
-    const int slots = ChannelSlots();
+    try {
+        m_pTimeLine->Finish();
+        NoteStart();
+    } catch (const std::bad_alloc&) {
+        // What the time line still held is lost: no file may pass for complete.
+        LogError("out of memory while the last records were placed");
+        m_bOutOfMemory = true;
+    }
+    CloseChannels(EndedEarly());
+    NoteDamage();
+}
+
+void CVyrkConverter::NoteDamage() {
+    const SReadDamage read = m_pLoader->GetDamage();
+    m_damage.bytes = read.bytes;
+    m_damage.places = read.places;
+    m_damage.firstOffset = read.firstOffset;
+    m_damage.spanUs = read.spanUs;
+    for (const auto& stats : m_stats)
+        if (stats)
+            m_damage.pictures += stats->picturesDamaged.load();
+}
+
+bool CVyrkConverter::EndedEarly() const {
+    return Aborted() || !m_pLoader->HasReadToEnd() || m_pLoader->GetReadError() != 0;
+}
+
+bool CVyrkConverter::Aborted() const {
+    return m_bOutOfMemory || m_pLoader->GetAbortError() != 0;
+}
+
+void CVyrkConverter::CloseChannels(bool endedEarly) {
+    // A conversion that ended early leaves a complete earlier file under its name in place of
+    // the shorter new one: the recording is still there to convert again.
+    for (size_t i = 0; i < m_pMP4.size(); ++i) {
+        if (!m_pMP4[i])
+            continue;
+        if (endedEarly && FileExists(m_strFile[i])) {
+            m_pMP4[i]->Abandon();
+            m_results[i] = ChannelResult::Kept;
+        } else if (Aborted() || (endedEarly && !m_pMP4[i]->HasOpenedOutput())) {
+            // Given up, or never begun: a channel still waiting for its parameter sets when
+            // the recording ends early has not failed.
+            m_pMP4[i]->Abandon();
+        }
+    }
     // Every channel finishes its file at the same time: flushing and syncing them one after
     // the other would leave the processors idle.
     for (const auto& muxer : m_pMP4)
         if (muxer)
             muxer->RequestClose();
-    for (int i = 0; i < slots; ++i) {
-        std::shared_ptr<CMP4>& muxer = m_pMP4[static_cast<size_t>(i)];
+    for (size_t i = 0; i < m_pMP4.size(); ++i) {
+        std::shared_ptr<CMP4>& muxer = m_pMP4[i];
         if (!muxer)
             continue;
         muxer->Close();
-        m_results[static_cast<size_t>(i)] = muxer->HasOutputFailed()   ? ChannelResult::Failed
-                                            : muxer->HasOpenedOutput() ? ChannelResult::Written
-                                                                       : ChannelResult::None;
+        if (m_results[i] != ChannelResult::Kept)
+            m_results[i] = muxer->HasOutputFailed() ? ChannelResult::Failed
+                           : muxer->HasOpenedOutput() && !muxer->HasAbandoned()
+                               ? ChannelResult::Written
+                               : ChannelResult::None;
         muxer.reset();
     }
 }
@@ -209,14 +321,18 @@ CVyrkConverter::State CVyrkConverter::GetState() const {
         return State::Converting; // not set up yet
     if (!m_bOpened)
         return State::Failed;
+    if (m_initFailure != Failure::None)
+        return State::Failed;
     if (!m_pLoader->IsFinished())
         return State::Converting;
     const Failure failure = GetFailure();
     // Stopped before its end: what was begun is finished, and channels may not have begun.
     const bool stopped = m_bStopRequested && !m_pLoader->HasReadToEnd();
-    if (failure == Failure::None || (stopped && failure == Failure::NoVideo))
-        return stopped ? State::Stopped : State::Converted;
-    return State::Failed;
+    if (stopped && failure == Failure::None)
+        return State::Stopped;
+    if (failure != Failure::None)
+        return State::Failed;
+    return GetDamage().Any() ? State::Damaged : State::Converted;
 }
 
 CVyrkConverter::Failure CVyrkConverter::GetFailure() const {
@@ -224,17 +340,30 @@ CVyrkConverter::Failure CVyrkConverter::GetFailure() const {
         return Failure::None;
     if (!m_bOpened)
         return Failure::CannotOpen;
-    if (!m_pLoader->IsRecognised())
-        return Failure::NotARecording;
+    if (m_initFailure != Failure::None)
+        return m_initFailure;
     if (m_pLoader->GetReadError() != 0)
         return Failure::ReadError;
+    if (Aborted())
+        return Failure::Aborted;
     bool written = false;
     for (size_t ch = 0; ch < m_results.size(); ++ch) {
         if (m_results[ch] == ChannelResult::Failed)
             return Failure::ChannelFailed;
-        written = written || m_results[ch] == ChannelResult::Written;
+        written = written || m_results[ch] == ChannelResult::Written ||
+                  m_results[ch] == ChannelResult::Kept;
     }
-    return written ? Failure::None : Failure::NoVideo;
+    // A stop before any file was begun is no failure of the recording.
+    const bool stopped = m_bStopRequested && !m_pLoader->HasReadToEnd();
+    return written || stopped ? Failure::None : Failure::NoVideo;
+}
+
+CVyrkConverter::SDamage CVyrkConverter::GetDamage() const {
+    return m_damage;
+}
+
+std::string CVyrkConverter::GetDamageText() const {
+    return DamageText(m_damage);
 }
 
 int CVyrkConverter::GetFailureError() const {
@@ -243,6 +372,10 @@ int CVyrkConverter::GetFailureError() const {
         return m_nOpenError;
     case Failure::ReadError:
         return m_pLoader->GetReadError();
+    case Failure::NotAFile:
+        return static_cast<int>(m_pLoader->GetFileKind());
+    case Failure::Aborted:
+        return m_bOutOfMemory ? ENOMEM : m_pLoader->GetAbortError();
     default:
         return 0;
     }

@@ -34,8 +34,20 @@ public:
     static constexpr int kMaxChannels = 8;
     static constexpr size_t kFileNameBufferSize = 260;
 
-    // What became of one channel's output, known once the conversion has finished.
-    enum class ChannelResult { None, Written, Failed };
+    // What was left out of a recording because it was damaged, known once it has finished.
+    struct SDamage {
+        int64_t bytes = 0;        // bytes of the recording skipped as damaged
+        int places = 0;           // in how many places
+        int64_t firstOffset = -1; // file offset of the first
+        int64_t spanUs = 0;       // the recording time they covered, as far as it is known
+        int64_t pictures = 0;     // pictures left out because their parameter sets were damaged
+        bool Any() const { return bytes > 0 || places > 0 || pictures > 0; }
+    };
+
+    // What became of one channel's output, known once the conversion has finished. Kept: a stop
+    // came before the channel's file was complete, and the complete file of an earlier
+    // conversion under its name was kept instead.
+    enum class ChannelResult { None, Written, Failed, Kept };
     // What became of the whole recording. Converted: at least one file written, none failed,
     // read to its end. Damaged: as Converted, but parts of the recording were damaged and left
     // out (GetDamageText says what). Stopped: Stop ended it early and nothing failed.
@@ -47,6 +59,12 @@ public:
         ReadError,     // reading failed part of the way (GetFailureError: errno)
         NoVideo,       // no channel held pictures to make a file from
         ChannelFailed, // a channel's file could not be written (see its stats)
+        NotAFile,      // the path names a folder, a FIFO, a device or a socket
+                       // (GetFailureError: the CFileLoader::FileKind)
+        NoChannels,    // the recording's header declares no channels
+        DamagedHeader, // the recording's header is impossible (a picture size of 0)
+        Aborted,       // the conversion was cut short, such as by running out of memory;
+                       // begun files were given up (GetFailureError: errno, ENOMEM)
     };
 
     CVyrkConverter();
@@ -74,8 +92,11 @@ public:
     State GetState() const;
     Failure GetFailure() const;
     int GetFailureError() const;
+    // What was left out as damaged; nothing unless the state is Damaged (or a failure or stop
+    // came after damage).
+    SDamage GetDamage() const;
     // With State::Damaged: what was left out, in plain English; empty otherwise.
-    std::string GetDamageText() const { return std::string(); }
+    std::string GetDamageText() const;
     ChannelResult GetChannelResult(int channel) const;
     SRecordingStart GetRecordingStart() const { return m_start; }
     // The channels whose files were written, in order.
@@ -88,7 +109,12 @@ public:
     }
 
 private:
+    Failure CheckRecording() const;
     bool CreateChannel(int32_t index);
+    bool EndedEarly() const;
+    void CloseChannels(bool endedEarly);
+    void NoteDamage();
+    bool NoteVideoAfterDamage(int channel, uint64_t stampUs);
     void Deliver(const CRecordingTimeLine::SRecord& record, uint64_t timeUs);
     void SetZero(uint64_t zeroUs);
     void NoteStart();
@@ -112,4 +138,18 @@ private:
     bool m_bOpened = false;
     int m_nOpenError = 0;
     std::atomic<bool> m_bStopRequested{false};
+    Failure m_initFailure = Failure::None;
+    bool m_bOutOfMemory = false; // reader thread, read once finished
+    bool Aborted() const;
+    SDamage m_damage; // set when the reader ends
+    // Reader thread: each channel's last picture stamp, and whether a picture came since the
+    // damage last counted.
+    int m_nDamagePlacesSeen = 0;
+    std::array<uint64_t, kMaxChannels> m_lastVideoUs = MakeUnset();
+    std::array<bool, kMaxChannels> m_videoSinceDamage{};
+    static std::array<uint64_t, kMaxChannels> MakeUnset() {
+        std::array<uint64_t, kMaxChannels> unset;
+        unset.fill(UINT64_MAX);
+        return unset;
+    }
 };

@@ -4,6 +4,8 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -51,10 +53,53 @@ std::string RecordingFailureText(CVyrkConverter::Failure failure, int error) {
         return WithReason("reading the recording failed part of the way", reason);
     case CVyrkConverter::Failure::NoVideo:
         return "no channel holds video";
+    case CVyrkConverter::Failure::NotAFile:
+        return std::string("not a recording file but ") +
+               CFileLoader::FileKindText(static_cast<CFileLoader::FileKind>(error));
+    case CVyrkConverter::Failure::NoChannels:
+        return "the recording declares no channels";
+    case CVyrkConverter::Failure::DamagedHeader:
+        return "the recording's header is damaged (a picture size of 0 or less)";
+    case CVyrkConverter::Failure::Aborted:
+        return error == ENOMEM ? "out of memory" : WithReason("the conversion failed", reason);
     case CVyrkConverter::Failure::ChannelFailed:
         break;
     }
     return "a channel's file could not be written";
+}
+
+std::string ByteCountText(int64_t bytes) {
+    char text[32];
+    if (bytes < 1024)
+        snprintf(text, sizeof(text), "%lld bytes", static_cast<long long>(bytes));
+    else if (bytes < 1024 * 1024)
+        snprintf(text, sizeof(text), "%.1f KiB", static_cast<double>(bytes) / 1024);
+    else
+        snprintf(text, sizeof(text), "%.1f MiB", static_cast<double>(bytes) / (1024 * 1024));
+    return text;
+}
+
+std::string DamageText(const CVyrkConverter::SDamage& damage) {
+    std::string text;
+    char part[160];
+    if (damage.places > 0) {
+        snprintf(part, sizeof(part), "%s skipped as damaged in %d place%s from offset %lld",
+                 ByteCountText(damage.bytes).c_str(), damage.places, damage.places == 1 ? "" : "s",
+                 static_cast<long long>(damage.firstOffset));
+        text = part;
+        if (damage.spanUs > 0) {
+            snprintf(part, sizeof(part), ", about %.1f s of the recording",
+                     static_cast<double>(damage.spanUs) / 1e6);
+            text += part;
+        }
+    }
+    if (damage.pictures > 0) {
+        snprintf(part, sizeof(part), "%s%lld picture%s left out for damaged parameter sets",
+                 text.empty() ? "" : "; ", static_cast<long long>(damage.pictures),
+                 damage.pictures == 1 ? "" : "s");
+        text += part;
+    }
+    return text;
 }
 
 std::string OutputFailureText(OutputFailure failure, int ffmpegError) {
@@ -68,6 +113,12 @@ std::string OutputFailureText(OutputFailure failure, int ffmpegError) {
         return WithReason("writing the file failed", reason);
     case OutputFailure::Finish:
         return WithReason("cannot finish the file", reason);
+    case OutputFailure::Encode:
+        return WithReason("encoding the audio failed", reason);
+    case OutputFailure::NoDecodableVideo:
+        return "no file: every parameter set of its video is damaged";
+    case OutputFailure::NoParameterSets:
+        return "no file: its video holds no complete parameter set";
     case OutputFailure::Disappeared:
         break;
     }

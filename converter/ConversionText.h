@@ -10,3 +10,7 @@
 const char* StateText(CVyrkConverter::State state);
 std::string RecordingFailureText(CVyrkConverter::Failure failure, int error);
 std::string OutputFailureText(OutputFailure failure, int ffmpegError);
+// What was left out of a damaged recording: "64.0 KiB skipped as damaged in 1 place from offset
+// 4096, about 0.5 s of the recording".
+std::string DamageText(const CVyrkConverter::SDamage& damage);
+std::string ByteCountText(int64_t bytes);

@@ -23,9 +23,6 @@ const AVRational kMilliseconds = {1, 1000};
 // Pictures that cannot be decoded are held this long at most before they are written as they
 // are: a stream without a random-access picture is shown from its start.
 const size_t kMaxHiddenPictures = 600;
-const int kHevcRaslN = 8;
-const int kHevcRaslR = 9;
-const int kHevcLastIrap = 23;
 
 void FreeBytes(void* bytes, uint8_t*) {
     delete static_cast<std::vector<uint8_t>*>(bytes);

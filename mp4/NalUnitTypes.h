@@ -8,7 +8,13 @@ enum HevcNal {
     kHevcPrefixSei = 39,
     kHevcLastVcl = 31,
     kHevcFirstBla = 16,
+    kHevcIdrWRadl = 19,
+    kHevcIdrNLp = 20,
     kHevcLastIdr = 20,
-    kHevcCra = 21
+    kHevcCra = 21,
+    kHevcLastIrap = 23,
+    kHevcRaslN = 8,
+    kHevcRaslR = 9,
+    kHevcSuffixSei = 40
 };
 enum H264Nal { kH264Idr = 5, kH264Sps = 7, kH264Pps = 8 };

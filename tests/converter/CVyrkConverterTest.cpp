@@ -182,7 +182,9 @@ TEST(CVyrkConverter, UnrecognisedRecordingEndsWithNoFiles) {
     MakeSample(rec, {"--magic", "other", "--channels", "2", "--seconds", "0.3", "--width", "64",
                      "--height", "64"});
     CVyrkConverter converter;
-    ASSERT_TRUE(Convert(converter, rec, dir.File("u-")));
+    EXPECT_FALSE(converter.Init(rec, dir.File("u-"))); // refused at once, nothing read
+    EXPECT_FALSE(converter.Start());
+    EXPECT_TRUE(converter.IsFinished());
     EXPECT_EQ(converter.GetChannelSlots(), 0);
     EXPECT_FALSE(FileExists(dir.File("u-0.mp4")));
     EXPECT_EQ(converter.GetState(), CVyrkConverter::State::Failed);
@@ -221,9 +223,9 @@ TEST(CVyrkConverter, SaysWhetherARecordingWasConvertedStoppedOrMadeNothing) {
     const std::string empty = dir.File("none.Vyrk");
     MakeSample(empty, {"--channels", "1", "--header-channels", "0", "--seconds", "0.2"});
     CVyrkConverter converter;
-    ASSERT_TRUE(Convert(converter, empty, dir.File("n-")));
+    EXPECT_FALSE(converter.Init(empty, dir.File("n-")));
     EXPECT_EQ(converter.GetState(), CVyrkConverter::State::Failed);
-    EXPECT_EQ(converter.GetFailure(), CVyrkConverter::Failure::NoVideo);
+    EXPECT_EQ(converter.GetFailure(), CVyrkConverter::Failure::NoChannels);
 }
 
 TEST(CVyrkConverter, ThirdPartyStreamsKeepEveryPicture) {

@@ -25,14 +25,19 @@ struct ChannelOutcome {
     std::string decodeErrors;
 };
 
+// Converts the recording (a recording refused at once converts nothing); its state in *state.
 std::vector<ChannelOutcome> Convert(const std::string& recording, const std::string& prefix,
-                                    int channels, bool decode = true) {
+                                    int channels, bool decode = true,
+                                    CVyrkConverter::State* state = nullptr) {
     {
         CVyrkConverter converter;
-        EXPECT_TRUE(converter.Init(recording, prefix));
-        EXPECT_TRUE(converter.Start());
-        EXPECT_TRUE(WaitFor([&] { return converter.IsFinished(); }))
-            << "conversion hangs: " << recording;
+        if (converter.Init(recording, prefix)) {
+            EXPECT_TRUE(converter.Start());
+            EXPECT_TRUE(WaitFor([&] { return converter.IsFinished(); }))
+                << "conversion hangs: " << recording;
+        }
+        if (state)
+            *state = converter.GetState();
     }
     std::vector<ChannelOutcome> out(static_cast<size_t>(channels));
     for (int ch = 0; ch < channels; ++ch) {
@@ -111,12 +116,17 @@ TEST(DamagedRecording, ChannelCountsWithoutChannelsConvertNothing) {
         memcpy(file.prefix.data() + RecordingMagic::kSize, header.bytes, RecordingHeader::kSize);
         const std::string rec = dir.File("c.Vyrk");
         ASSERT_TRUE(file.Save(rec));
-        const auto outcome = Convert(rec, dir.File("c" + std::to_string(count) + "-"), 1);
+        CVyrkConverter::State state;
+        const auto outcome =
+            Convert(rec, dir.File("c" + std::to_string(count) + "-"), 1, true, &state);
         EXPECT_FALSE(outcome[0].exists) << count;
+        EXPECT_EQ(state, CVyrkConverter::State::Failed) << count;
     }
 }
 
-TEST(DamagedRecording, ImpossiblePayloadSizesEndTheStreamThere) {
+// A record whose size cannot be is skipped as damage; the pictures that needed it are left out
+// up to the next key picture, and the rest of the recording is converted.
+TEST(DamagedRecording, ImpossiblePayloadSizesAreSkippedAsDamage) {
     TempDir dir;
     const RecordingFile base = Sample(dir, {"--channels", "1", "--seconds", "1", "--gop", "5"});
     const std::vector<size_t> video = VideoRecordsOf(base, 0);
@@ -126,10 +136,14 @@ TEST(DamagedRecording, ImpossiblePayloadSizesEndTheStreamThere) {
         file.records[at].header.payloadSize = size;
         const std::string rec = dir.File("p.Vyrk");
         ASSERT_TRUE(file.Save(rec));
-        const auto outcome = Convert(rec, dir.File("p" + std::to_string(size) + "-"), 1);
+        CVyrkConverter::State state;
+        const auto outcome =
+            Convert(rec, dir.File("p" + std::to_string(size) + "-"), 1, true, &state);
         ASSERT_TRUE(outcome[0].complete) << size;
-        EXPECT_EQ(outcome[0].videoPackets, 10u) << size;
+        // Pictures 0-9, then 15-24 from the next key picture: the damaged one was a key picture.
+        EXPECT_EQ(outcome[0].videoPackets, 20u) << size;
         EXPECT_EQ(outcome[0].decodeErrors, "") << size;
+        EXPECT_EQ(state, CVyrkConverter::State::Damaged) << size;
     }
 }
 

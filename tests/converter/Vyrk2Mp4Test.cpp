@@ -58,8 +58,11 @@ std::vector<std::string> ExpectOnlyFinishedFiles(const std::string& folder) {
 
 long long LargestPart(const std::string& folder) {
     long long largest = -1;
-    for (int ch = 0; ch < 8; ++ch)
-        largest = std::max(largest, FileSize(folder + "/." + std::to_string(ch) + ".mp4.part"));
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error))
+        if (std::regex_match(entry.path().filename().string(),
+                             std::regex("\\.[0-9]+\\.mp4.*\\.part")))
+            largest = std::max(largest, FileSize(entry.path().string()));
     return largest;
 }
 
@@ -269,10 +272,24 @@ TEST(Vyrk2Mp4, SignalsAndKillsNeverLeaveABrokenFileUnderAFinalName) {
     ASSERT_EQ(RunProgram({BinPath("vyrk2mp4"), "-q", "--log", dir.File("log"), "-o", again, rec})
                   .exitCode,
               0);
-    const std::vector<uint8_t> earlier = ReadFileBytes(again + "/rec/0.mp4");
+    std::vector<std::vector<uint8_t>> earlier;
+    for (int ch = 0; ch < 4; ++ch)
+        earlier.push_back(ReadFileBytes(again + "/rec/" + std::to_string(ch) + ".mp4"));
     EXPECT_EQ(InterruptedConversion(dir, rec, again, 2 << 20, {SIGKILL}), 128 + SIGKILL);
     EXPECT_EQ(ExpectOnlyFinishedFiles(again + "/rec").size(), 4u);
-    EXPECT_TRUE(ReadFileBytes(again + "/rec/0.mp4") == earlier);
-    EXPECT_EQ(InterruptedConversion(dir, rec, again, 2 << 20, {SIGTERM}), 128 + SIGTERM);
-    EXPECT_EQ(ExpectOnlyFinishedFiles(again + "/rec").size(), 4u);
+    EXPECT_TRUE(ReadFileBytes(again + "/rec/0.mp4") == earlier[0]);
+    // A stop keeps the complete earlier files rather than finishing shorter ones over them.
+    for (long long partBytes : {1LL, 2LL << 20, 6LL << 20}) {
+        SCOPED_TRACE("stopped after " + std::to_string(partBytes) + " bytes");
+        EXPECT_EQ(InterruptedConversion(dir, rec, again, partBytes, {SIGTERM}), 128 + SIGTERM);
+        EXPECT_EQ(ExpectOnlyFinishedFiles(again + "/rec").size(), 4u);
+        const std::string report = dir.File("report.json");
+        if (Jq(".state", report) != "stopped\n")
+            continue; // the stop came after the last record
+        for (int ch = 0; ch < 4; ++ch)
+            EXPECT_TRUE(ReadFileBytes(again + "/rec/" + std::to_string(ch) + ".mp4") ==
+                        earlier[static_cast<size_t>(ch)])
+                << ch;
+        EXPECT_EQ(Jq("[.channels[] | select(.state == \"kept\")] | length", report), "4\n");
+    }
 }

@@ -1,8 +1,8 @@
 // skin-art: draws the program's own images. Run once to regenerate them:
 //   build/bin/skin-art resources/skin skin
 // writes checkbox_checked.png (52x52, 8-bit palette with transparency) into the first folder and
-// the list status images done.png, error.png, Process.png, Process1.png, stopped.png into the
-// second.
+// the list status images done.png, error.png, Process.png, Process1.png, stopped.png and
+// damaged.png into the second.
 
 #include <QtGui/QGuiApplication>
 #include <QtGui/QImage>
@@ -125,6 +125,21 @@ QImage Stopped(int size) {
                             QLineF(19.5, 10.5, 19.5, 21.5));
 }
 
+// Damaged: a deeper amber disc with an exclamation mark.
+QImage Damaged(int size) {
+    QImage image = Canvas(size);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    Disc(p, QColor("#e8830c"), size);
+    const qreal s = size / 32.0;
+    p.setPen(Stroke(Qt::white, 3.6 * s));
+    p.drawLine(QPointF(16 * s, 8.5 * s), QPointF(16 * s, 17.5 * s));
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawEllipse(QPointF(16 * s, 23 * s), 2.1 * s, 2.1 * s);
+    return image;
+}
+
 bool Save(const QImage& image, const QString& path) {
     const bool ok = image.save(path, "PNG", 9);
     fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "cannot write", qPrintable(path));
@@ -148,5 +163,6 @@ int main(int argc, char** argv) {
     ok = Save(Waiting(size), skin + "/Process.png") && ok;
     ok = Save(Running(size), skin + "/Process1.png") && ok;
     ok = Save(Stopped(size), skin + "/stopped.png") && ok;
+    ok = Save(Damaged(size), skin + "/damaged.png") && ok;
     return ok ? 0 : 1;
 }

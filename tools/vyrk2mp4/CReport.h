@@ -10,7 +10,7 @@ struct SRecordingOutcome {
     struct SChannel {
         int channel = 0;
         std::string file;  // empty when the channel has no file name
-        std::string state; // "written", "failed" or "no video"
+        std::string state; // "written", "failed", "kept" (an earlier file) or "no video"
         std::string reason;
         double seconds = 0;
         int64_t packets = 0;

@@ -119,6 +119,10 @@ void DescribeChannels(const CVyrkConverter& converter, bool hvc1, SRecordingOutc
             channel.reason = stats ? OutputFailureText(stats->failure, stats->error)
                                    : "the file name is too long";
             break;
+        case CVyrkConverter::ChannelResult::Kept:
+            channel.state = "kept";
+            channel.reason = "stopped before the end; the complete earlier file is kept";
+            break;
         case CVyrkConverter::ChannelResult::None:
             channel.state = "no video";
             break;
