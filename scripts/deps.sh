@@ -11,6 +11,7 @@ PACKAGES=(
   fonts-font-awesome fonts-wqy-microhei
   valgrind
   xvfb xauth time mediainfo jq
+  fiu-utils libfiu-dev
   mkvtoolnix gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-libav
   qttranslations5-l10n
