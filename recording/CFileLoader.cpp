@@ -135,6 +135,7 @@ void CFileLoader::ReadHeader() {
         m_nDataStart += RecordingHeader::kSize;
     }
     m_nHeaderError = m_window.ReadError();
+    m_nReadError = m_nHeaderError; // known from Init on
     if (m_nHeaderError != 0) {
         LogError("CFileLoader: reading the header of %s failed: %s", m_strPath.c_str(),
                  strerror(m_nHeaderError));

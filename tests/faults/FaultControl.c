@@ -28,6 +28,7 @@
 #include <stdatomic.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -144,10 +145,32 @@ static void Disarm(void) {
         WriteCounts();
 }
 
+// A crash prints where it happened ("crash: signal N", then the stack), and the signal's own
+// action follows: the handler is reset, and the faulting instruction runs again.
+static void PrintCrash(int signal) {
+    char line[32];
+    const int length = snprintf(line, sizeof(line), "crash: signal %d\n", signal);
+    if (write(STDERR_FILENO, line, (size_t)length) < 0)
+        return;
+    void* frames[kMaxFrames];
+    backtrace_symbols_fd(frames, backtrace(frames, kMaxFrames), STDERR_FILENO);
+}
+
+static void WatchCrashes(void) {
+    struct sigaction action;
+    memset(&action, 0, sizeof(action));
+    action.sa_handler = PrintCrash;
+    action.sa_flags = (int)SA_RESETHAND;
+    sigaction(SIGSEGV, &action, NULL);
+    sigaction(SIGBUS, &action, NULL);
+    sigaction(SIGABRT, &action, NULL);
+}
+
 static int ArmedMain(int argc, char** argv, char** envp) {
     void* frames[1];
     backtrace(frames, 1); // loads the unwinder now rather than inside the failing call
-    atexit(Disarm);       // also when main calls exit()
+    WatchCrashes();
+    atexit(Disarm); // also when main calls exit()
     atomic_store(&g_armed, 1);
     const int status = g_main(argc, argv, envp);
     Disarm();

@@ -78,6 +78,8 @@ std::string CauseOf(const std::string& problem) {
 
 std::string Verdict(const SConverterRun& run, const std::vector<std::string>& problems) {
     if (problems.empty()) {
+        if (run.status > 128)
+            return "tolerated: FFmpeg crashed inside itself after its allocation failed";
         if (run.fired == 0)
             return "ok: the call was not reached";
         return run.status == 0 ? "ok: converted" : "ok: failed and reported";
