@@ -15,7 +15,9 @@
 #include <QtCore/QStringList>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <new>
 
 namespace {
 
@@ -41,8 +43,13 @@ QString TakeJobFolder(const ExportJob& job, CFolderLock& lock) {
     int error = 0;
     switch (COutputFolders::TakeFolder(job.outputPrefix, job.inputPath, lock, error)) {
     case COutputFolders::Take::Taken:
-    case COutputFolders::Take::CannotOpen:
         return QString();
+    case COutputFolders::Take::CannotOpen:
+        // A folder that cannot be made is left to the conversion, whose channels say why; one
+        // that exists but cannot be locked could be shared with another conversion.
+        if (!QFileInfo(QString::fromLocal8Bit(job.outputPrefix.c_str())).isDir())
+            return QString();
+        return Tr("无法锁定输出文件夹（%1）").arg(EntryText::SystemError(error));
     case COutputFolders::Take::InUse:
         return Tr("输出文件夹正被另一个转换使用");
     case COutputFolders::Take::Foreign:
@@ -107,6 +114,16 @@ void* CExportRunner::ExportThreadProc(void* runner) {
 }
 
 void CExportRunner::RunJobs() {
+    try {
+        RunQueue();
+    } catch (...) {
+        // Out of memory in a report: the export ends here, and the window still hears of it.
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { emit Finished(); }, Qt::QueuedConnection);
+}
+
+void CExportRunner::RunQueue() {
     SPace pace;
     pace.jobs = static_cast<int>(m_jobs.size());
     for (const ExportJob& job : m_jobs)
@@ -117,16 +134,29 @@ void CExportRunner::RunJobs() {
             break;
         const ExportJob job = queued;
         PostRunning(job);
-        const SJobOutcome outcome = RunJob(job, pace);
+        const SJobOutcome outcome = RunGuarded(job, pace);
         pace.finishedBytes += job.inputBytes;
         ++pace.index;
         PostOutcome(job, outcome, pace.Percent(pace.finishedBytes, 100));
     }
-    QMetaObject::invokeMethod(
-        this, [this] { emit Finished(); }, Qt::QueuedConnection);
+}
+
+// No exception leaves the worker: a job that throws (out of memory) fails with the reason.
+SJobOutcome CExportRunner::RunGuarded(const ExportJob& job, SPace& pace) {
+    try {
+        return RunJob(job, pace);
+    } catch (const std::exception& e) {
+        SJobOutcome outcome;
+        outcome.reason = dynamic_cast<const std::bad_alloc*>(&e)
+                             ? EntryText::SystemError(ENOMEM)
+                             : Tr("转换出错：%1").arg(QString::fromLocal8Bit(e.what()));
+        outcome.status = EntryText::Failed(outcome.reason);
+        return outcome;
+    }
 }
 
 SJobOutcome CExportRunner::RunJob(const ExportJob& job, SPace& pace) {
+    CFolderLock lock; // held until the folder is settled, so released after the converter ends
     CVyrkConverter converter;
     SJobOutcome outcome;
     if (!converter.Init(job.inputPath, job.outputPrefix)) {
@@ -135,7 +165,6 @@ SJobOutcome CExportRunner::RunJob(const ExportJob& job, SPace& pace) {
         outcome.status = EntryText::Failed(outcome.reason);
         return outcome;
     }
-    CFolderLock lock; // held until the folder is settled
     outcome.reason = TakeJobFolder(job, lock);
     if (!outcome.reason.isEmpty()) {
         outcome.status = EntryText::Failed(outcome.reason);

@@ -50,6 +50,8 @@ private:
     void Join();
     static void* ExportThreadProc(void* runner);
     void RunJobs();
+    void RunQueue();
+    SJobOutcome RunGuarded(const ExportJob& job, SPace& pace);
     SJobOutcome RunJob(const ExportJob& job, SPace& pace);
     static SJobOutcome Outcome(const CVyrkConverter& converter, const ExportJob& job);
     static QString FailureReason(const CVyrkConverter& converter);

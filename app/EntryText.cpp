@@ -58,7 +58,7 @@ QString Damage(const CVyrkConverter::SDamage& damage) {
         parts << skipped;
     }
     if (damage.pictures > 0)
-        parts << Tr("%1 帧画面因参数集损坏无法转换").arg(damage.pictures);
+        parts << Tr("%1 帧画面因数据损坏无法解码，已略去").arg(damage.pictures);
     return parts.join(Tr("；")) + Tr("。其余部分已转换。");
 }
 

@@ -64,6 +64,7 @@ bool CVyrkConverter::Init(std::string path, std::string prefix) {
     if (header.frameRateNum() > 0 && header.frameRateDen() > 0)
         m_nFrameUs =
             std::max<int64_t>(1, int64_t(1000000) * header.frameRateDen() / header.frameRateNum());
+    m_lossWatch.SetFrameDuration(m_nFrameUs);
     m_strRecordingName =
         path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
     const int slots = ChannelSlots();
@@ -151,30 +152,14 @@ int32_t CVyrkConverter::OnData(const uint8_t* header, const uint8_t* payload) {
         const int32_t size = static_cast<int32_t>(h.payloadSize);
         const int64_t durationUs =
             video ? m_nFrameUs : int64_t(std::max<int32_t>(size, 0) / 2) * 1000000 / 44100;
-        const bool afterDamage = video && NoteVideoAfterDamage(h.channel, h.timestamp);
+        const bool afterDamage =
+            video && m_lossWatch.LostBefore(h.channel, h.timestamp, m_pLoader->GetDamage().places);
         m_pTimeLine->Add({h.channel * 2 + (video ? 0 : 1), h.timestamp, durationUs, payload, size,
                           h.extra, afterDamage});
     }
     // The reader pauses on what all channels hold together, so memory stays bounded however
     // many channels a recording has.
     return static_cast<int32_t>(std::min<int64_t>(PendingBytes(), INT32_MAX));
-}
-
-// True when damage skipped since the channel's last picture took pictures of it: its stamp has
-// moved on by more than a picture and a half.
-bool CVyrkConverter::NoteVideoAfterDamage(int channel, uint64_t stampUs) {
-    const int places = m_pLoader->GetDamage().places;
-    if (places != m_nDamagePlacesSeen) {
-        m_nDamagePlacesSeen = places;
-        m_videoSinceDamage.fill(false);
-    }
-    const size_t ch = static_cast<size_t>(channel);
-    const bool lost = !m_videoSinceDamage[ch] && m_lastVideoUs[ch] != UINT64_MAX &&
-                      stampUs > m_lastVideoUs[ch] &&
-                      stampUs - m_lastVideoUs[ch] > static_cast<uint64_t>(m_nFrameUs * 3 / 2);
-    m_videoSinceDamage[ch] = true;
-    m_lastVideoUs[ch] = stampUs;
-    return lost && places > 0;
 }
 
 int64_t CVyrkConverter::PendingBytes() const {
@@ -229,9 +214,9 @@ void CVyrkConverter::OnEnd(int32_t status, int32_t, int32_t) {
     try {
         m_pTimeLine->Finish();
         NoteStart();
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
         // What the time line still held is lost: no file may pass for complete.
-        LogError("out of memory while the last records were placed");
+        LogError("the last records could not be placed (out of memory)");
         m_bOutOfMemory = true;
     }
     CloseChannels(EndedEarly());
@@ -263,7 +248,7 @@ void CVyrkConverter::CloseChannels(bool endedEarly) {
     for (size_t i = 0; i < m_pMP4.size(); ++i) {
         if (!m_pMP4[i])
             continue;
-        if (endedEarly && FileExists(m_strFile[i])) {
+        if (endedEarly && !m_pMP4[i]->HasOutputFailed() && FileExists(m_strFile[i])) {
             m_pMP4[i]->Abandon();
             m_results[i] = ChannelResult::Kept;
         } else if (Aborted() || (endedEarly && !m_pMP4[i]->HasOpenedOutput())) {

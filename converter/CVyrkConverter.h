@@ -2,6 +2,7 @@
 
 #include "CFileLoader.h"
 #include "CMP4.h"
+#include "CPictureLossWatch.h"
 #include "CRecordingClock.h"
 #include "CRecordingTimeLine.h"
 #include "ILoaderCallback.h"
@@ -40,7 +41,8 @@ public:
         int places = 0;           // in how many places
         int64_t firstOffset = -1; // file offset of the first
         int64_t spanUs = 0;       // the recording time they covered, as far as it is known
-        int64_t pictures = 0;     // pictures left out because their parameter sets were damaged
+        int64_t pictures = 0;     // pictures left out that damage made undecodable (lost references
+                                  // or parameter sets)
         bool Any() const { return bytes > 0 || places > 0 || pictures > 0; }
     };
 
@@ -114,7 +116,6 @@ private:
     bool EndedEarly() const;
     void CloseChannels(bool endedEarly);
     void NoteDamage();
-    bool NoteVideoAfterDamage(int channel, uint64_t stampUs);
     void Deliver(const CRecordingTimeLine::SRecord& record, uint64_t timeUs);
     void SetZero(uint64_t zeroUs);
     void NoteStart();
@@ -141,15 +142,6 @@ private:
     Failure m_initFailure = Failure::None;
     bool m_bOutOfMemory = false; // reader thread, read once finished
     bool Aborted() const;
-    SDamage m_damage; // set when the reader ends
-    // Reader thread: each channel's last picture stamp, and whether a picture came since the
-    // damage last counted.
-    int m_nDamagePlacesSeen = 0;
-    std::array<uint64_t, kMaxChannels> m_lastVideoUs = MakeUnset();
-    std::array<bool, kMaxChannels> m_videoSinceDamage{};
-    static std::array<uint64_t, kMaxChannels> MakeUnset() {
-        std::array<uint64_t, kMaxChannels> unset;
-        unset.fill(UINT64_MAX);
-        return unset;
-    }
+    SDamage m_damage;              // set when the reader ends
+    CPictureLossWatch m_lossWatch; // reader thread
 };

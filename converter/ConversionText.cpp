@@ -94,7 +94,7 @@ std::string DamageText(const CVyrkConverter::SDamage& damage) {
         }
     }
     if (damage.pictures > 0) {
-        snprintf(part, sizeof(part), "%s%lld picture%s left out for damaged parameter sets",
+        snprintf(part, sizeof(part), "%s%lld picture%s that damage made undecodable left out",
                  text.empty() ? "" : "; ", static_cast<long long>(damage.pictures),
                  damage.pictures == 1 ? "" : "s");
         text += part;

@@ -56,6 +56,7 @@ bool CMP4::Open(std::string path, bool isHevc, const RecordingHeader* header) {
 
 bool CMP4::OpenFile(std::string path, bool isHevc, const RecordingHeader* header) {
     m_bHevc = isHevc;
+    m_resume.SetHevc(isHevc);
     if (!m_file.Create(path))
         return false;
     if (!m_video.Configure(isHevc, *header, m_options)) {
@@ -140,8 +141,11 @@ void CMP4::InputVideo(const uint8_t* data, int32_t size, int32_t extra, uint64_t
         return;
     try {
         ForEachNalUnit(data, size, [&](const uint8_t* unit, int32_t length) {
-            if (m_eResume != Resume::Decoding && SkipsUnit(unit, length))
+            bool picture = false;
+            if (m_resume.Skips(unit, length, &picture)) {
+                m_pStats->picturesDamaged += picture ? 1 : 0;
                 return;
+            }
             auto frame = std::make_shared<SFFData>();
             // Room for the padding the parser needs, which the access unit adds.
             frame->data.reserve(sizeof(kStartCode) + static_cast<size_t>(length) +
@@ -174,34 +178,6 @@ void CMP4::InputAudio(const uint8_t* data, int32_t size, int32_t extra, uint64_t
     } catch (...) {
         FailIntake(CurrentExceptionCode());
     }
-}
-
-bool CMP4::SkipsUnit(const uint8_t* unit, int32_t length) {
-    const int type = m_bHevc ? (unit[0] >> 1) & 0x3F : unit[0] & 0x1F;
-    const bool slice = m_bHevc ? type <= kHevcLastVcl : type >= 1 && type <= kH264Idr;
-    const bool randomAccess =
-        m_bHevc ? type >= kHevcFirstBla && type <= kHevcLastIrap : type == kH264Idr;
-    const bool leading = m_bHevc && (type == kHevcRaslN || type == kHevcRaslR);
-    if (m_bHevc && type == kHevcSuffixSei)
-        return m_eResume == Resume::ToRandomAccess; // belongs to the picture before it
-    if (!slice)
-        return false; // parameter sets and the like are kept
-    if (m_eResume == Resume::ToRandomAccess && randomAccess) {
-        // A CRA or BLA may be followed by pictures that refer to what came before it.
-        m_eResume = m_bHevc && type != kHevcIdrWRadl && type != kHevcIdrNLp ? Resume::PastLeading
-                                                                            : Resume::Decoding;
-        return false;
-    }
-    if (m_eResume == Resume::PastLeading && !leading) {
-        m_eResume = Resume::Decoding;
-        return false;
-    }
-    // The first slice of a picture counts it.
-    const bool firstSlice =
-        m_bHevc ? length > 2 && (unit[2] & 0x80) != 0 : length > 1 && (unit[1] & 0x80) != 0;
-    if (firstSlice)
-        m_pStats->picturesDamaged.fetch_add(1);
-    return true;
 }
 
 void CMP4::FailIntake(int code) {

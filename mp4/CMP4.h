@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CAudioTrack.h"
+#include "CDamageResume.h"
 #include "CDeque.h"
 #include "COutputFile.h"
 #include "CRecordingClock.h"
@@ -60,7 +61,7 @@ public:
     // Damage took pictures of this channel just before the next video: the pictures that refer
     // to them cannot be decoded, so everything up to the next random-access picture is left out
     // (counted as damaged). Reader thread, before that InputVideo.
-    void SkipToRandomAccess() { m_eResume = Resume::ToRandomAccess; }
+    void SkipToRandomAccess() { m_resume.Start(); }
     // 16-bit little-endian mono PCM at 44,100 Hz. Time stamp in microseconds.
     void InputAudio(const uint8_t* data, int32_t size, int32_t extra, uint64_t timestampUs);
     // Drains the queue, flushes the video timeline and the audio encoder, writes the trailer and
@@ -100,7 +101,6 @@ private:
     bool OpenFile(std::string path, bool isHevc, const RecordingHeader* header);
     void PushFrame(FramePtr frame);
     void FailIntake(int code);
-    bool SkipsUnit(const uint8_t* unit, int32_t length);
     void Run();
     void WaitForWork();
     void TakeFrame(FramePtr& frame);
@@ -140,9 +140,7 @@ private:
     bool m_bFinished = false; // the writer thread's, then Close's once it has joined
     std::function<void()> m_onDrained;
     bool m_bAccepting = false; // set once the writer thread runs; reader-thread state only
-    // Reader-thread state: after damage, pictures are left out up to the next random-access
-    // picture, then the leading pictures that refer back past it.
-    enum class Resume { Decoding, ToRandomAccess, PastLeading } m_eResume = Resume::Decoding;
+    CDamageResume m_resume;    // reader-thread state: what damage left undecodable
     std::mutex m_wakeMutex;
     std::condition_variable m_wake;
     bool m_bWork = false; // a frame arrived while the queue was empty; guarded by m_wakeMutex

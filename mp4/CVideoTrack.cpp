@@ -266,6 +266,8 @@ bool CVideoTrack::WrapPicture(SPicture& picture, AVPacket* packet) {
 }
 
 void CVideoTrack::WritePacket(SPicture& picture, const CVideoTimeline::STimes& times) {
+    if (!m_file.IsUsable())
+        return; // given up by a failure while its pictures were being written
     AVPacket* packet = m_pPacket.get();
     av_packet_unref(packet);
     if (!WrapPicture(picture, packet)) {

@@ -13,6 +13,8 @@ enum HevcNal {
     kHevcLastIdr = 20,
     kHevcCra = 21,
     kHevcLastIrap = 23,
+    kHevcRadlN = 6,
+    kHevcRadlR = 7,
     kHevcRaslN = 8,
     kHevcRaslR = 9,
     kHevcSuffixSei = 40
