@@ -53,8 +53,11 @@ QString Damage(const CVyrkConverter::SDamage& damage) {
                               .arg(damage.places)
                               .arg(Size(damage.bytes))
                               .arg(damage.firstOffset);
+        const QString span = damage.spanUs >= 1000000
+                                 ? Duration(static_cast<double>(damage.spanUs) / 1e6)
+                                 : Tr("%1 毫秒").arg((damage.spanUs + 500) / 1000);
         if (damage.spanUs > 0)
-            skipped += Tr("，约 %1 的录像").arg(Duration(static_cast<double>(damage.spanUs) / 1e6));
+            skipped += Tr("，约 %1 的录像").arg(span);
         parts << skipped;
     }
     if (damage.pictures > 0)

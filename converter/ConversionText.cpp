@@ -87,11 +87,14 @@ std::string DamageText(const CVyrkConverter::SDamage& damage) {
                  ByteCountText(damage.bytes).c_str(), damage.places, damage.places == 1 ? "" : "s",
                  static_cast<long long>(damage.firstOffset));
         text = part;
-        if (damage.spanUs > 0) {
+        if (damage.spanUs >= 1000000)
             snprintf(part, sizeof(part), ", about %.1f s of the recording",
                      static_cast<double>(damage.spanUs) / 1e6);
+        else
+            snprintf(part, sizeof(part), ", about %lld ms of the recording",
+                     static_cast<long long>((damage.spanUs + 500) / 1000));
+        if (damage.spanUs > 0)
             text += part;
-        }
     }
     if (damage.pictures > 0) {
         snprintf(part, sizeof(part), "%s%lld picture%s that damage made undecodable left out",
