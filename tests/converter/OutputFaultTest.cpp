@@ -4,6 +4,7 @@
 #include "CVyrkConverter.h"
 
 #include "Mp4Reader.h"
+#include "ScopedTmpfs.h"
 #include "Subprocess.h"
 #include "TempDir.h"
 #include "Wait.h"
@@ -53,22 +54,6 @@ Outcome Convert(const std::string& recording, const std::string& prefix, int cha
     run.stdoutText = testing::internal::GetCapturedStdout();
     return run;
 }
-
-// A small tmpfs of our own; false where this machine does not allow mounting.
-class ScopedTmpfs {
-public:
-    ScopedTmpfs(const std::string& path, const std::string& options)
-        : m_path(path), m_mounted(mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0) {}
-    ~ScopedTmpfs() {
-        if (m_mounted)
-            umount2(m_path.c_str(), MNT_DETACH);
-    }
-    bool Mounted() const { return m_mounted; }
-
-private:
-    std::string m_path;
-    bool m_mounted;
-};
 
 // A failed channel leaves neither its file nor its temporary file behind.
 void ExpectNoUnfinishedFiles(const std::string& prefix, const Outcome& run) {

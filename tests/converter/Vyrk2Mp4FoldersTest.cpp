@@ -3,6 +3,7 @@
 // recordings; reports read with jq.
 
 #include "COutputFolders.h"
+#include "ScopedTmpfs.h"
 #include "Subprocess.h"
 #include "TempDir.h"
 
@@ -96,23 +97,6 @@ std::multiset<std::string> ExpectCompleteCopies(const std::string& out,
     EXPECT_EQ(present, std::set<std::string>(folders.begin(), folders.end()));
     return folders;
 }
-
-// A small tmpfs of our own; not mounted where this machine does not allow it.
-class ScopedTmpfs {
-public:
-    ScopedTmpfs(const std::string& path, const std::string& options)
-        : m_path(path), m_mounted(fs::create_directory(path) &&
-                                  mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) == 0) {}
-    ~ScopedTmpfs() {
-        if (m_mounted)
-            umount2(m_path.c_str(), MNT_DETACH);
-    }
-    bool Mounted() const { return m_mounted; }
-
-private:
-    std::string m_path;
-    bool m_mounted;
-};
 
 } // namespace
 
