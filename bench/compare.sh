@@ -6,22 +6,31 @@
 # vyrk2mp4's time includes syncing its files to disk; ffmpeg and cp leave theirs to the system.
 #   default  60 s at 7 Mbit/s per channel (about 470 MB)
 #   --long   30 min at 2 Mbit/s per channel (about 4.3 GB) and 60 s with the same settings, and
-#            the cost per channel-minute of both: it stays flat when cost is linear in length.
-# Usage: bench/compare.sh [--long] [--runs N]   (N defaults to 5)
+#            the cost per channel-minute of both: it stays flat when cost is linear in length;
+#            then a rig's day: 8 channels x 2 h at 320x240, 300 kbit/s (about 7 GB).
+#   --rig H  the rig's recording alone, H hours long (8 channels, 320x240, 300 kbit/s).
+# Every recording's peak RSS is also given per channel-hour, and with --long the growth of the
+# peak per channel-hour from the 30 min to the 2 h recording (the index the files keep).
+# VYRK2MP4_QUEUE_MIB, when set, is handed to vyrk2mp4 (its queue budget).
+# Usage: bench/compare.sh [--long | --rig H] [--runs N]   (N defaults to 5)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 long=0
+rig_hours=
 runs=5
 while [ $# -gt 0 ]; do
   case "$1" in
     --long) long=1 ;;
+    --rig) rig_hours=${2:-}; shift ;;
     --runs) runs=${2:-}; shift ;;
-    *) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+    *) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
   esac
   shift
 done
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || { echo "compare.sh: --runs needs a positive number" >&2; exit 2; }
+[[ -z "$rig_hours" || "$rig_hours" =~ ^[1-9][0-9]*$ ]] ||
+  { echo "compare.sh: --rig needs a whole number of hours" >&2; exit 2; }
 
 scripts/deps.sh
 scripts/build.sh build >/dev/null
@@ -31,15 +40,16 @@ cores=$(nproc)
 channels=7
 fps=30
 
-# make_recording NAME SECONDS KBPS: NAME.Vyrk with each channel's video and audio beside it
-# (NAME.chN.hevc, NAME.chN.pcm) for the ffmpeg side; kept for later runs.
+# make_recording NAME SECONDS KBPS [WIDTH HEIGHT]: NAME.Vyrk of $channels channels with each
+# channel's video and audio beside it (NAME.chN.hevc, NAME.chN.pcm) for the ffmpeg side; kept
+# for later runs.
 make_recording() {
-  local name=$1 seconds=$2 kbps=$3
+  local name=$1 seconds=$2 kbps=$3 width=${4:-1280} height=${5:-720}
   [ -f "$work/$name.done" ] && return 0
-  echo "writing $work/$name.Vyrk ($seconds s of $channels channels, 1280x720, $kbps kbit/s)" >&2
-  build/bin/vyrk-sample -o "$work/$name.Vyrk" --channels "$channels" --width 1280 --height 720 \
-    --fps "$fps" --seconds "$seconds" --unique 60 --gop 30 --bitrate "$kbps" --noise 20 \
-    --dump-streams --quiet
+  echo "writing $work/$name.Vyrk ($seconds s of $channels channels, ${width}x$height, $kbps kbit/s)" >&2
+  build/bin/vyrk-sample -o "$work/$name.Vyrk" --channels "$channels" --width "$width" \
+    --height "$height" --fps "$fps" --seconds "$seconds" --unique 60 --gop 30 --bitrate "$kbps" \
+    --noise 20 --dump-streams --quiet
   touch "$work/$name.done"
 }
 
@@ -74,8 +84,9 @@ run_cp() { cp "$1" "$work/copy.Vyrk"; rm -f "$work/copy.Vyrk"; }
 export work cores channels fps
 export -f channel_list run_vyrk run_pipeline run_floor run_cp
 
-# compare NAME SECONDS: prints the medians and ratios for NAME.Vyrk and leaves its seconds per
-# channel-minute in $work/NAME.per-minute.
+# compare NAME SECONDS: prints the medians and ratios for NAME.Vyrk ($channels channels) and
+# leaves its seconds per channel-minute in $work/NAME.per-minute, its channel-hours and peak RSS
+# (MB) in $work/NAME.rss.
 compare() {
   local name=$1 rec="$work/$1.Vyrk" seconds=$2
   local sides=(vyrk pipeline floor cp) run k side
@@ -92,7 +103,7 @@ compare() {
   echo >&2
   paste -d' ' "$work/$name.vyrk" "$work/$name.pipeline" "$work/$name.floor" "$work/$name.cp" |
     awk -v cores="$cores" -v ch="$channels" -v secs="$seconds" -v bytes="$(stat -L -c %s "$rec")" \
-      -v name="$name" -v out="$work/$name.per-minute" '
+      -v name="$name" -v out="$work/$name.per-minute" -v rss="$work/$name.rss" '
     function at_least(x) { return x > 0.01 ? x : 0.01 }
     function median(a, n,   i, j, t) {
       for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
@@ -122,10 +133,25 @@ compare() {
       printf "  %-44s %6.2fx\n", "vyrk2mp4 wall / ffmpeg pipeline wall", median(r1, n)
       printf "  %-44s %6.2fx\n", "vyrk2mp4 CPU / ffmpeg pipeline CPU", median(r5, n)
       printf "  %-44s %6.2fx\n", "vyrk2mp4 wall / cp wall", median(r4, n)
-      printf "  %-44s %6s   (target <= 400 MB)\n", "vyrk2mp4 peak RSS within target", v_m * 1.048576 <= 400 ? "yes" : "NO"
+      chh = ch * secs / 3600
+      printf "  %-44s %6.1f MB over %.2f channel-hours\n", "vyrk2mp4 peak RSS per channel-hour", v_m * 1.048576 / chh, chh
+      printf "  %-44s %6s   (target <= %d MB)\n", "vyrk2mp4 peak RSS within target", v_m * 1.048576 <= (secs > 1800 ? 400 : 250) ? "yes" : "NO", secs > 1800 ? 400 : 250
       printf "%.4f %.4f\n", v_w / (ch * secs / 60), (p_w) / (ch * secs / 60) > out
+      printf "%.4f %.1f\n", chh, v_m * 1.048576 > rss
     }'
 }
+
+# rig HOURS: the rig's recording of that length (8 channels at 320x240).
+rig() {
+  channels=8
+  make_recording "rig-$1h" $(($1 * 3600)) 300 320 240
+  compare "rig-$1h" $(($1 * 3600))
+}
+
+if [ -n "$rig_hours" ]; then
+  rig "$rig_hours"
+  exit 0
+fi
 
 if [ "$long" -eq 0 ]; then
   make_recording short 60 7000
@@ -143,4 +169,10 @@ awk -v mv="$minute_v" -v mp="$minute_p" -v lv="$long_v" -v lp="$long_p" 'BEGIN {
   printf "\nwall seconds per channel-minute    60 s      30 min    30 min / 60 s\n"
   printf "  %-30s %8.4f  %8.4f  %8.3f  (target within 5%%)\n", "vyrk2mp4", mv, lv, lv / mv
   printf "  %-30s %8.4f  %8.4f  %8.3f\n", "ffmpeg pipeline", mp, lp, lp / mp
+}'
+rig 2
+read -r long_chh long_rss < "$work/long.rss"
+read -r rig_chh rig_rss < "$work/rig-2h.rss"
+awk -v a="$long_chh" -v ra="$long_rss" -v b="$rig_chh" -v rb="$rig_rss" 'BEGIN {
+  printf "\npeak RSS growth from 30 min (%.1f ch-h, %.0f MB) to 2 h (%.1f ch-h, %.0f MB): %.1f MB per channel-hour\n", a, ra, b, rb, (rb - ra) / (b - a)
 }'

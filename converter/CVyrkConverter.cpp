@@ -65,6 +65,11 @@ bool CVyrkConverter::Init(std::string path, std::string prefix) {
         m_nFrameUs =
             std::max<int64_t>(1, int64_t(1000000) * header.frameRateDen() / header.frameRateNum());
     m_lossWatch.SetFrameDuration(m_nFrameUs);
+    // A writer whose taking brings what all hold under the low-water mark (or to nothing) lets
+    // the paused reader go on at once.
+    m_pLoader->SetQueueBudget(m_nQueueBudget);
+    CFileLoader* loader = m_pLoader;
+    m_pBudget = std::make_shared<CQueueBudget>(m_pLoader->LowWater(), [loader] { loader->Wake(); });
     m_strRecordingName =
         path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
     const int slots = ChannelSlots();
@@ -115,9 +120,7 @@ bool CVyrkConverter::CreateChannel(int32_t index) {
                                   " channel " + std::to_string(index),
                               m_strRecordingName);
     m_stats[slot] = m_pMP4[slot]->GetStats();
-    // A writer that has written everything lets a waiting reader look again at once.
-    CFileLoader* loader = m_pLoader;
-    m_pMP4[slot]->SetDrainedHandler([loader] { loader->Wake(); });
+    m_pMP4[slot]->SetQueueBudget(m_pBudget);
     if (m_pMP4[slot]->Open(name, true, &m_pLoader->m_header))
         return true;
     // The muxer recorded why; its stats outlive it.
@@ -163,11 +166,11 @@ int32_t CVyrkConverter::OnData(const uint8_t* header, const uint8_t* payload) {
 }
 
 int64_t CVyrkConverter::PendingBytes() const {
-    int64_t pending = 0;
-    for (const auto& muxer : m_pMP4)
-        if (muxer)
-            pending += muxer->GetPendingSize();
-    return pending;
+    return m_pBudget ? m_pBudget->Held() : 0;
+}
+
+int64_t CVyrkConverter::GetPendingBytes() {
+    return PendingBytes();
 }
 
 void CVyrkConverter::Deliver(const CRecordingTimeLine::SRecord& record, uint64_t timeUs) {

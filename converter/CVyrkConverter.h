@@ -75,6 +75,9 @@ public:
 
     // Applies to the muxers Init creates.
     void SetOutputOptions(const SOutputOptions& options) { m_options = options; }
+    // What all channels may hold queued before the reader pauses (CFileLoader::SetQueueBudget);
+    // before Init.
+    void SetQueueBudget(int64_t highWaterBytes) { m_nQueueBudget = highWaterBytes; }
     // Opens the recording and one muxer per channel. On failure the operator has been told.
     bool Init(std::string path, std::string prefix);
     bool Start();
@@ -85,6 +88,7 @@ public:
     int32_t OnData(const uint8_t* header, const uint8_t* payload) override;
     void OnEnd(int32_t status, int32_t a, int32_t b) override;
     bool IsIdle() override;
+    int64_t GetPendingBytes() override;
     virtual ~CVyrkConverter();
 
     // Callable from any thread once Init has returned; takes no lock.
@@ -122,6 +126,8 @@ private:
     int ChannelSlots() const;
     // Bytes handed to all muxers together and not yet written.
     int64_t PendingBytes() const;
+    int64_t m_nQueueBudget = CFileLoader::kHighWaterBytes;
+    std::shared_ptr<CQueueBudget> m_pBudget;
 
     std::string m_strPrefix;
     std::string m_strRecordingName; // the recording's file name, named in every file's tags

@@ -197,6 +197,8 @@ void CMP4::PushFrame(FramePtr frame) {
         wasEmpty = m_frameQueue.m_items.empty();
         InsertByTimestamp(m_frameQueue.m_items, std::move(frame)); // unchanged when it throws
         m_pStats->pendingBytes += size;
+        if (m_pBudget)
+            m_pBudget->Hold(size);
     }
     if (wasEmpty) {
         // The writer may be idling; wake it instead of letting the frame wait out the pause.
@@ -249,12 +251,9 @@ void CMP4::TakeFrame(FramePtr& frame) {
         }
     }
     frame.reset();
-    if (m_pStats->pendingBytes.fetch_sub(size) == size && m_onDrained) {
-        try {
-            m_onDrained();
-        } catch (...) {
-        }
-    }
+    m_pStats->pendingBytes.fetch_sub(size);
+    if (m_pBudget)
+        m_pBudget->Release(size);
 }
 
 void CMP4::ProcessFrame(const FramePtr& frame) {

@@ -4,6 +4,7 @@
 #include "CDamageResume.h"
 #include "CDeque.h"
 #include "COutputFile.h"
+#include "CQueueBudget.h"
 #include "CRecordingClock.h"
 #include "CVideoTrack.h"
 #include "RecordingHeader.h"
@@ -38,9 +39,9 @@ public:
     CMP4& operator=(const CMP4&) = delete;
     virtual ~CMP4();
 
-    // Called on the writer thread each time the bytes pending (GetPendingSize) come down to 0,
-    // never under a lock of the muxer; it must be quick and must not throw. Set before Open.
-    void SetDrainedHandler(std::function<void()> handler) { m_onDrained = std::move(handler); }
+    // Shared by the muxers of one conversion: what this one queues is held in it, and released
+    // as the writer takes it. Set before Open.
+    void SetQueueBudget(std::shared_ptr<CQueueBudget> budget) { m_pBudget = std::move(budget); }
     // Take effect for the next Open.
     void SetOutputOptions(const SOutputOptions& options) { m_options = options; }
     // The file's title and comment tags.
@@ -138,7 +139,7 @@ private:
     std::atomic<int> m_bStop{0};
     std::atomic<bool> m_bAbandon{false};
     bool m_bFinished = false; // the writer thread's, then Close's once it has joined
-    std::function<void()> m_onDrained;
+    std::shared_ptr<CQueueBudget> m_pBudget;
     bool m_bAccepting = false; // set once the writer thread runs; reader-thread state only
     CDamageResume m_resume;    // reader-thread state: what damage left undecodable
     std::mutex m_wakeMutex;

@@ -201,6 +201,10 @@ int CFileLoader::Reserved() {
     return 0;
 }
 
+void CFileLoader::SetQueueBudget(int64_t highWaterBytes) {
+    m_nHighWater = std::max<int64_t>(highWaterBytes, 1024 * 1024);
+}
+
 void CFileLoader::Wake() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -233,7 +237,7 @@ void CFileLoader::Run() {
     m_window.Free();
     m_bReadToEnd = !m_bStop.load() && m_nAbortError == 0;
     if (m_pCallback) {
-        NoteAbort(Guarded([this] { WaitUntilIdle(); }));
+        NoteAbort(Guarded([this] { WaitUntil([this] { return m_pCallback->IsIdle(); }); }));
         NoteAbort(Guarded([this] { m_pCallback->OnEnd(0, 0, 0); }));
     }
     Finish();
@@ -312,8 +316,8 @@ bool CFileLoader::Deliver(int64_t offset, const uint8_t* header, int32_t size, u
         return false;
     }
     NoteRecord(timestamp);
-    if (m_pCallback && m_pCallback->OnData(header, payload) > kBackPressureBytes)
-        WaitUntilIdle();
+    if (m_pCallback && m_pCallback->OnData(header, payload) > m_nHighWater)
+        WaitUntil([this] { return m_pCallback->GetPendingBytes() < LowWater(); });
     return true;
 }
 
@@ -350,7 +354,7 @@ void CFileLoader::NoteDamage(int64_t offset, int64_t bytes) {
              static_cast<long long>(bytes), static_cast<long long>(offset));
 }
 
-void CFileLoader::WaitUntilIdle() {
+template <typename Condition> void CFileLoader::WaitUntil(Condition condition) {
     while (!m_bStop) {
         uint64_t wakes;
         {
@@ -358,7 +362,7 @@ void CFileLoader::WaitUntilIdle() {
             wakes = m_nWakes;
         }
         // Asked without the lock held: the consumer may call Wake from within.
-        if (m_pCallback->IsIdle())
+        if (condition())
             return;
         std::unique_lock<std::mutex> lock(m_mutex);
         m_wake.wait_for(lock, std::chrono::milliseconds(kPauseStepMs),

@@ -18,14 +18,17 @@
 // than the file needs), handing each record to the callback as a pointer into the window; a
 // larger record gets a buffer of its own for the call. The window is refilled a few MiB at a
 // time, so the first records go out at once. Damaged records are skipped up to the next intact
-// one (CRecordScanner says which is which) and counted. Pauses while the consumer reports too
-// much queued data and, at the end, waits until the consumer is idle before OnEnd. No exception
+// one (CRecordScanner says which is which) and counted. When the consumer reports more queued
+// than the high-water mark, the reader pauses until what it holds falls below the low-water mark
+// (half of it), woken by Wake; at the end it waits until the consumer is idle before OnEnd. No
+// exception
 // leaves the reader thread: it ends the reading, and OnEnd is still called once.
 class CFileLoader : public ILoader {
 public:
     static constexpr int32_t kWindowSize = 64 * 1024 * 1024;
     static constexpr int32_t kReadStep = CReadWindow::kReadStep;
-    static constexpr int32_t kBackPressureBytes = 256 * 1024 * 1024;
+    // What the consumer may hold queued before the reader pauses, unless SetQueueBudget says.
+    static constexpr int64_t kHighWaterBytes = 32 * 1024 * 1024;
     // The longest wait for the consumer between two looks, should a Wake never come.
     static constexpr unsigned kPauseStepMs = 100;
     // With an unrecognised magic, records are looked for this far into the file.
@@ -45,8 +48,13 @@ public:
     int Reserved() override;
     virtual ~CFileLoader();
 
+    // The high-water mark in bytes (at least 1 MiB); the low-water mark is half of it. Before
+    // Start.
+    void SetQueueBudget(int64_t highWaterBytes);
+    int64_t HighWater() const { return m_nHighWater; }
+    int64_t LowWater() const { return m_nHighWater / 2; }
     // Ends a pause for the consumer early, so it looks again; callable from any thread (the
-    // consumer's writers, when a queue drains).
+    // consumer's writers, when what they hold falls below the low-water mark or to nothing).
     void Wake();
     // Blocks until IsFinished or the timeout; answers IsFinished.
     bool WaitUntilFinished(std::chrono::milliseconds timeout);
@@ -102,7 +110,8 @@ private:
     void NoteCutShort(int64_t offset);
     void NoteRecord(uint64_t timestamp);
     void NoteAbort(int error) noexcept;
-    void WaitUntilIdle();
+    // Waits, woken by Wake, until the condition (asked without a lock held) or a stop.
+    template <typename Condition> void WaitUntil(Condition condition);
     void Finish();
     void ReadHeader();
     void CloseFile();
@@ -126,6 +135,7 @@ private:
     std::atomic<int> m_nReadError{0};
     std::atomic<int> m_nAbortError{0};
     std::atomic<bool> m_bGivenUp{false};
+    int64_t m_nHighWater = kHighWaterBytes;
 
     // Reader thread only: the time stamp of the last record read, and whether damage was
     // skipped since.

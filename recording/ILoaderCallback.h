@@ -15,6 +15,9 @@ public:
     virtual void OnEnd(int32_t status, int32_t a, int32_t b) = 0;
     // True when the consumer holds no queued data at all.
     virtual bool IsIdle() = 0;
+    // The bytes the consumer holds queued, all channels together: asked while the reader pauses
+    // for room.
+    virtual int64_t GetPendingBytes() = 0;
 
 protected:
     ~ILoaderCallback() = default;

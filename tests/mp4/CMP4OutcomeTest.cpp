@@ -107,7 +107,8 @@ TEST(CMP4Outcome, AbandonKeepsTheEarlierFileAsItWasAndLeavesNoTemporaryFile) {
 
     CMP4 muxer;
     std::atomic<int> drained{0};
-    muxer.SetDrainedHandler([&] { ++drained; });
+    auto budget = std::make_shared<CQueueBudget>(0, [&] { ++drained; });
+    muxer.SetQueueBudget(budget);
     ASSERT_TRUE(muxer.Open(path, true, &header));
     Feed(muxer, aus, EvenTimes(aus.size()), 1024, 0);
     ASSERT_TRUE(WaitFor([&] { return muxer.HasOpenedOutput(); }));
@@ -116,6 +117,7 @@ TEST(CMP4Outcome, AbandonKeepsTheEarlierFileAsItWasAndLeavesNoTemporaryFile) {
     EXPECT_TRUE(muxer.HasAbandoned());
     EXPECT_FALSE(muxer.HasOutputFailed());
     EXPECT_EQ(muxer.GetPendingSize(), 0);
+    EXPECT_EQ(budget->Held(), 0);
     EXPECT_GT(drained.load(), 0) << "the queue came down to empty at least once";
     muxer.Close();
     EXPECT_EQ(ReadFileBytes(path), earlierBytes);

@@ -113,37 +113,44 @@ TEST(CFileLoader, PayloadsOfTheWindowAndLargerAreDeliveredWhole) {
     EXPECT_EQ(read.damage.places, 0);
 }
 
-TEST(CFileLoader, BackPressurePausesUntilTheConsumerIsIdle) {
+// Above the high-water mark the reader pauses; it goes on once the consumer holds less than the
+// low-water mark, without waiting for it to be idle, and a result at the mark never pauses.
+TEST(CFileLoader, PausesAboveTheHighWaterMarkUntilBelowTheLowWaterMark) {
     TempDir dir;
     std::vector<Delivered> expected;
     const std::string path = WriteFile(dir, "b.Vyrk", {1, 2, 3, 4, 5, 6}, expected);
+    constexpr int64_t kHigh = 8 * 1024 * 1024;
 
     CRecorder recorder;
     recorder.m_bIdle = false;
-    recorder.m_result = [](size_t i) { return i == 1 ? CFileLoader::kBackPressureBytes + 1 : 0; };
+    std::atomic<int> callsAtThird{-1};
+    recorder.m_result = [&](size_t i) {
+        if (i == 3)
+            callsAtThird = recorder.m_nPendingCalls.load();
+        return i == 1 ? kHigh + 1 : i == 3 ? kHigh : 0;
+    };
+    recorder.m_nPending = kHigh / 2; // at the low-water mark: no room yet
     CFileLoader loader;
     ASSERT_TRUE(loader.Init(path));
+    loader.SetQueueBudget(kHigh);
+    EXPECT_EQ(loader.LowWater(), kHigh / 2);
     loader.SetCallback(&recorder);
     ASSERT_TRUE(loader.Start());
-    ASSERT_TRUE(WaitFor([&] { return recorder.m_nIdleCalls.load() >= 3; }));
-    EXPECT_EQ(recorder.Count(), 2u) << "the reader went on while the consumer was busy";
-    EXPECT_FALSE(loader.IsFinished());
+    ASSERT_TRUE(WaitFor([&] { return recorder.m_nPendingCalls.load() >= 1; }));
+    const int callsBefore = recorder.m_nPendingCalls.load();
+    loader.Wake(); // a wake without room: the reader looks and pauses again
+    ASSERT_TRUE(WaitFor([&] { return recorder.m_nPendingCalls.load() > callsBefore; }));
+    EXPECT_EQ(recorder.Count(), 2u) << "the reader went on without room";
+    recorder.m_nPending = kHigh / 2 - 1;
+    loader.Wake();
+    ASSERT_TRUE(WaitFor([&] { return recorder.Count() == expected.size(); }));
+    EXPECT_FALSE(loader.IsFinished()) << "the end still waits for an idle consumer";
     recorder.m_bIdle = true;
     ASSERT_TRUE(WaitFor([&] { return loader.IsFinished(); }));
     EXPECT_EQ(recorder.Records(), expected);
     EXPECT_EQ(recorder.m_nEnds.load(), 1);
-}
-
-TEST(CFileLoader, ResultAtTheThresholdDoesNotPause) {
-    TempDir dir;
-    std::vector<Delivered> expected;
-    const std::string path = WriteFile(dir, "t.Vyrk", {1, 2, 3}, expected);
-    CRecorder recorder;
-    recorder.m_result = [](size_t) { return CFileLoader::kBackPressureBytes; };
-    std::atomic<int> idleCallsBeforeEnd{-1};
-    recorder.m_onEnd = [&] { idleCallsBeforeEnd = recorder.m_nIdleCalls.load(); };
-    EXPECT_EQ(ReadAll(path, recorder), expected);
-    EXPECT_EQ(idleCallsBeforeEnd.load(), 1) << "only the final idle check may ask";
+    EXPECT_EQ(callsAtThird.load(), recorder.m_nPendingCalls.load())
+        << "a result at the high-water mark paused the reader";
 }
 
 TEST(CFileLoader, EndWaitsForIdleBeforeOnEnd) {
@@ -170,12 +177,13 @@ TEST(CFileLoader, StopDuringAPauseEndsItAndStillCallsOnEndOnce) {
     CRecorder recorder;
     recorder.m_bIdle = false;
     recorder.m_result = [](size_t) { return INT32_MAX; };
+    recorder.m_nPending = INT32_MAX;
     CFileLoader loader;
     ASSERT_TRUE(loader.Init(path));
     loader.SetCallback(&recorder);
     ASSERT_TRUE(loader.Start());
-    ASSERT_TRUE(WaitFor([&] { return recorder.m_nIdleCalls.load() >= 2; }));
-    // The consumer never becomes idle: only a stop seen inside the pause lets it end.
+    ASSERT_TRUE(WaitFor([&] { return recorder.m_nPendingCalls.load() >= 2; }));
+    // The consumer never has room: only a stop seen inside the pause lets it end.
     FinishesOrAbort("stopping a paused loader", [&] { loader.Stop(); });
     EXPECT_EQ(recorder.m_nEnds.load(), 1);
     EXPECT_EQ(recorder.Count(), 1u);

@@ -57,6 +57,11 @@ bool CRecorder::IsIdle() {
     return m_bIdle.load();
 }
 
+int64_t CRecorder::GetPendingBytes() {
+    ++m_nPendingCalls;
+    return m_nPending.load();
+}
+
 size_t CRecorder::Count() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_records.size();

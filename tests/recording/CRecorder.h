@@ -31,6 +31,7 @@ public:
     int32_t OnData(const uint8_t* header, const uint8_t* payload) override;
     void OnEnd(int32_t status, int32_t a, int32_t b) override;
     bool IsIdle() override;
+    int64_t GetPendingBytes() override;
     virtual ~CRecorder() = default;
 
     size_t Count();
@@ -40,6 +41,8 @@ public:
     std::function<void()> m_onEnd;
     std::atomic<bool> m_bIdle{true};
     std::atomic<int> m_nIdleCalls{0};
+    std::atomic<int64_t> m_nPending{0};
+    std::atomic<int> m_nPendingCalls{0};
     std::atomic<int> m_nEnds{0};
 
 private:

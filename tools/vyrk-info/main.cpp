@@ -22,6 +22,7 @@ public:
     }
     void OnEnd(int32_t, int32_t, int32_t) override {}
     bool IsIdle() override { return true; }
+    int64_t GetPendingBytes() override { return 0; }
     virtual ~CCounter() = default;
 
     std::map<std::tuple<int, int, int>, long> m_counts;

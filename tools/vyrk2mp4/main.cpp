@@ -23,6 +23,7 @@ extern "C" {
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -159,6 +160,15 @@ bool Complete(CVyrkConverter::State state) {
     return state == CVyrkConverter::State::Converted || state == CVyrkConverter::State::Damaged;
 }
 
+// The queue budget a benchmark asks for in VYRK2MP4_QUEUE_MIB (whole MiB), else the default.
+int64_t QueueBudget() {
+    const char* text = getenv("VYRK2MP4_QUEUE_MIB");
+    char* end = nullptr;
+    const long long mib = text ? strtoll(text, &end, 10) : 0;
+    return text && *end == '\0' && mib > 0 && mib <= 4096 ? mib * 1024 * 1024
+                                                          : CFileLoader::kHighWaterBytes;
+}
+
 // Converts into a folder of the recording's own under `parent`, taken with `lock`.
 void Convert(const std::string& parent, COutputFolders& folders, CFolderLock& lock,
              const SOptions& options, CProgressLine& progress, SRecordingOutcome& outcome) {
@@ -174,6 +184,7 @@ void Convert(const std::string& parent, COutputFolders& folders, CFolderLock& lo
     output.faststart = options.faststart;
     output.hvc1Tag = options.hvc1;
     converter.SetOutputOptions(output);
+    converter.SetQueueBudget(QueueBudget());
     if (!converter.Init(outcome.input, outcome.outputDir) || !converter.Start()) {
         COutputFolders::RecordConversion(outcome.outputDir, {}, false);
         outcome.reason =
