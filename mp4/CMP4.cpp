@@ -372,6 +372,8 @@ void CMP4::FinishIndex() {
         m_file.SetEdit(edit);
     if (m_audio.GetEdit(edit))
         m_file.SetEdit(edit);
+    if (m_video.Stream())
+        m_file.RequireDecoderConfig(m_video.Stream(), m_bHevc);
     if (m_options.hvc1Tag && m_bHevc && m_video.HaveSetsChanged() && m_video.Stream()) {
         LogInfo("%s: parameter sets change within the stream; written as hev1, not hvc1",
                 m_file.Path().c_str());

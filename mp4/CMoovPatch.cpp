@@ -137,6 +137,7 @@ int CMoovPatch::Apply(const std::string& path, std::vector<std::string>& skipped
     int rc = fstat(fd, &st) != 0 ? errno : FindMoov(fd, st.st_size, moovAt, moovSize);
     std::vector<uint8_t> moov;
     bool renamed = false;
+    bool configFound = false;
     if (rc == 0) {
         moov.resize(static_cast<size_t>(moovSize));
         rc = ReadAt(fd, moov.data(), moov.size(), moovAt);
@@ -153,7 +154,7 @@ int CMoovPatch::Apply(const std::string& path, std::vector<std::string>& skipped
         size_t child = top.body;
         while (movieScale > 0 && NextBox(moov, child, top.end, box))
             if (box.type == Fourcc("trak"))
-                PatchTrack(moov, box, movieScale, skipped, renamed);
+                PatchTrack(moov, box, movieScale, skipped, renamed, configFound);
         if (movieScale == 0)
             skipped.push_back("the movie header is not readable");
         if (moov != before)
@@ -161,6 +162,8 @@ int CMoovPatch::Apply(const std::string& path, std::vector<std::string>& skipped
     }
     if (close(fd) != 0 && rc == 0)
         rc = errno;
+    if (m_nConfigTrack != 0 && !configFound && rc == 0)
+        return ENOMEM;
     // A file without a readable index is left to the readers, unless its sample entry had to
     // change: as hvc1 it would promise what its stream breaks.
     if (m_nHev1Track != 0 && !renamed && (rc == 0 || rc == EINVAL))
@@ -169,12 +172,15 @@ int CMoovPatch::Apply(const std::string& path, std::vector<std::string>& skipped
 }
 
 void CMoovPatch::PatchTrack(std::vector<uint8_t>& moov, const SBox& trak, uint32_t movieScale,
-                            std::vector<std::string>& skipped, bool& renamed) const {
+                            std::vector<std::string>& skipped, bool& renamed,
+                            bool& configFound) const {
     SBox tkhd, mdia, mdhd;
     if (!FindChild(moov, trak, Fourcc("tkhd"), tkhd) || tkhd.body + 32 > tkhd.end)
         return;
     const int trackId =
         static_cast<int>(ReadBe(&moov[tkhd.body + 4 + 2 * TimeBytes(moov, tkhd.body)], 4));
+    if (m_nConfigTrack != 0 && trackId == m_nConfigTrack)
+        configFound = HasDecoderConfig(moov, trak);
     if (m_nHev1Track != 0 && trackId == m_nHev1Track)
         renamed = UseHev1In(moov, trak);
     for (const SEdit& edit : m_edits) {
@@ -235,15 +241,20 @@ bool CMoovPatch::WriteEdit(std::vector<uint8_t>& moov, const SBox& elst, const S
     return true;
 }
 
-bool CMoovPatch::UseHev1In(std::vector<uint8_t>& moov, const SBox& trak) {
-    SBox mdia, minf, stbl, stsd, entry, hvcC;
+bool CMoovPatch::FindSampleEntry(const std::vector<uint8_t>& moov, const SBox& trak, SBox& entry) {
+    SBox mdia, minf, stbl, stsd;
     if (!FindChild(moov, trak, Fourcc("mdia"), mdia) ||
         !FindChild(moov, mdia, Fourcc("minf"), minf) ||
         !FindChild(moov, minf, Fourcc("stbl"), stbl) ||
         !FindChild(moov, stbl, Fourcc("stsd"), stsd))
         return false;
     size_t at = stsd.body + 8; // version, flags, entry count
-    if (!NextBox(moov, at, stsd.end, entry) || entry.type != Fourcc("hvc1"))
+    return NextBox(moov, at, stsd.end, entry);
+}
+
+bool CMoovPatch::UseHev1In(std::vector<uint8_t>& moov, const SBox& trak) {
+    SBox entry, hvcC;
+    if (!FindSampleEntry(moov, trak, entry) || entry.type != Fourcc("hvc1"))
         return false;
     WriteBe(&moov[entry.at + 4], 4, Fourcc("hev1"));
     // The configuration no longer promises that it holds every parameter set of the stream.
@@ -260,4 +271,49 @@ bool CMoovPatch::UseHev1In(std::vector<uint8_t>& moov, const SBox& trak) {
             p += 2 + static_cast<size_t>(ReadBe(&moov[p], 2));
     }
     return true;
+}
+
+bool CMoovPatch::HasDecoderConfig(const std::vector<uint8_t>& moov, const SBox& trak) const {
+    SBox entry, config;
+    if (!FindSampleEntry(moov, trak, entry))
+        return false;
+    const SBox visual = {entry.at, entry.body + 78, entry.end, entry.type};
+    if (visual.body > visual.end ||
+        !FindChild(moov, visual, Fourcc(m_bConfigHevc ? "hvcC" : "avcC"), config) ||
+        config.body + 7 > config.end || moov[config.body] != 1)
+        return false;
+    // Each array (hvcC) or list (avcC) in turn: its units must lie within the box.
+    auto units = [&](size_t& p, size_t count) {
+        for (size_t u = 0; u < count; ++u) {
+            if (p + 2 > config.end || p + 2 + ReadBe(&moov[p], 2) > config.end)
+                return false;
+            p += 2 + static_cast<size_t>(ReadBe(&moov[p], 2));
+        }
+        return true;
+    };
+    size_t p = config.body + 5;
+    if (!m_bConfigHevc) { // SPS list, then PPS list
+        const size_t sps = moov[p++] & 0x1F;
+        if (sps == 0 || !units(p, sps) || p + 1 > config.end)
+            return false;
+        const size_t pps = moov[p++];
+        return pps > 0 && units(p, pps);
+    }
+    if (config.body + 23 > config.end)
+        return false;
+    p = config.body + 22;
+    const unsigned arrays = moov[p++];
+    unsigned seen = 0; // bit 0: VPS, 1: SPS, 2: PPS
+    for (unsigned i = 0; i < arrays; ++i) {
+        if (p + 3 > config.end)
+            return false;
+        const unsigned type = moov[p] & 0x3F;
+        const size_t count = static_cast<size_t>(ReadBe(&moov[p + 1], 2));
+        p += 3;
+        if (!units(p, count))
+            return false;
+        if (count > 0 && type >= 32 && type <= 34)
+            seen |= 1u << (type - 32);
+    }
+    return seen == 7 && p == config.end;
 }

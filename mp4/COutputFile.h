@@ -44,6 +44,9 @@ public:
     // written (CMoovPatch).
     void SetEdit(const CMoovPatch::SEdit& edit) { m_patch.SetEdit(edit); }
     void UseHev1(const AVStream* stream) { m_patch.UseHev1(stream->index + 1); }
+    void RequireDecoderConfig(const AVStream* stream, bool hevc) {
+        m_patch.RequireDecoderConfig(stream->index + 1, hevc);
+    }
     // Writes the trailer and gives the file its final name, if nothing failed.
     void Finish() { Close(true); }
     // Records why the file fails; the first failure is the one kept.

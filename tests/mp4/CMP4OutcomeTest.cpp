@@ -2,6 +2,7 @@
 // in the folder.
 
 #include "CMP4.h"
+#include "CMoovPatch.h"
 #include "MuxerInput.h"
 
 #include "Mp4Reader.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -154,4 +156,49 @@ TEST(CMP4Outcome, MuxersWritingOneNameAtOnceNeverShareOrTruncateATemporaryFile) 
     EXPECT_EQ(DecodeErrors(path), "");
     EXPECT_EQ(ReadWholeFile(leftover), "left over");
     EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{".0.mp4.part", "0.mp4"}));
+}
+
+// FFmpeg's writer leaves the hvcC box empty and reports success when an allocation fails while
+// it builds the box in the trailer; the check after the trailer must tell such a file apart.
+TEST(CMoovPatch, AnIncompleteDecoderConfigurationIsRefusedAndAnIntactOneLeftAsItIs) {
+    TempDir dir;
+    const std::string path = dir.File("0.mp4");
+    const RecordingHeader header = Header();
+    const Units aus = Encode(10, 10);
+    {
+        CMP4 muxer;
+        ASSERT_TRUE(muxer.Open(path, true, &header));
+        Feed(muxer, aus, EvenTimes(aus.size()), 1024, 0);
+        muxer.Close();
+        ASSERT_FALSE(muxer.HasOutputFailed());
+    }
+    const Bytes intact = ReadFileBytes(path);
+    CMoovPatch check;
+    check.RequireDecoderConfig(1, true);
+    std::vector<std::string> skipped;
+    EXPECT_EQ(check.Apply(path, skipped), 0);
+    EXPECT_EQ(ReadFileBytes(path), intact);
+
+    // The same box with its PPS array renamed: the configuration lacks a PPS.
+    Bytes broken = intact;
+    const Bytes hvcC = {'h', 'v', 'c', 'C'};
+    const auto box = std::search(broken.begin(), broken.end(), hvcC.begin(), hvcC.end());
+    ASSERT_NE(box, broken.end());
+    bool renamed = false;
+    size_t at = size_t(box - broken.begin()) + 4 + 22; // the number of arrays
+    for (unsigned i = 0, arrays = broken[at++]; i < arrays && !renamed; ++i) {
+        if ((broken[at] & 0x3F) == 34) {
+            broken[at] = static_cast<uint8_t>((broken[at] & 0xC0) | 39); // a prefix SEI array
+            renamed = true;
+        }
+        const size_t units = size_t(broken[at + 1]) << 8 | broken[at + 2];
+        at += 3;
+        for (size_t u = 0; u < units; ++u)
+            at += 2 + (size_t(broken[at]) << 8 | broken[at + 1]);
+    }
+    ASSERT_TRUE(renamed);
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(broken.data()), std::streamsize(broken.size()));
+    EXPECT_EQ(check.Apply(path, skipped), ENOMEM);
+    EXPECT_TRUE(skipped.empty());
 }
