@@ -178,11 +178,15 @@ PresentedTimes PresentedByGstreamer(const std::string& path) {
     argv.push_back("location=\"" + location + "\"");
     argv.insert(argv.end(), {"!", "qtdemux", "name=demux"});
     // Each sink drops what lies outside the segment and posts one message per buffer it keeps;
-    // messages queue on the bus, where printed property notifications would coalesce.
+    // messages queue on the bus, where printed property notifications would coalesce. The sink
+    // replaces its file by renaming a new one over it (over /dev/null itself, for root), so it
+    // writes into a folder of its own and keeps only its latest file.
+    const TempDir scratch;
     auto addBranch = [&](const std::string& kind) {
         argv.insert(argv.end(), {"demux." + kind + "_0", "!", "queue", "!", "decodebin", "!",
                                  kind + "/x-raw", "!", "multifilesink", "name=" + kind,
-                                 "location=/dev/null", "post-messages=true", "sync=false"});
+                                 "location=" + scratch.File(kind + "-%05d"), "max-files=1",
+                                 "post-messages=true", "sync=false"});
     };
     if (kinds->video)
         addBranch("video");
