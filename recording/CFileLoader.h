@@ -21,14 +21,13 @@
 // one (CRecordScanner says which is which) and counted. When the consumer reports more queued
 // than the high-water mark, the reader pauses until what it holds falls below the low-water mark
 // (half of it), woken by Wake; at the end it waits until the consumer is idle before OnEnd. No
-// exception
-// leaves the reader thread: it ends the reading, and OnEnd is still called once.
+// exception leaves the reader thread: it ends the reading, and OnEnd is still called once.
 class CFileLoader : public ILoader {
 public:
     static constexpr int32_t kWindowSize = 64 * 1024 * 1024;
     static constexpr int32_t kReadStep = CReadWindow::kReadStep;
     // What the consumer may hold queued before the reader pauses, unless SetQueueBudget says.
-    static constexpr int64_t kHighWaterBytes = 32 * 1024 * 1024;
+    static constexpr int64_t kHighWaterBytes = 16 * 1024 * 1024;
     // The longest wait for the consumer between two looks, should a Wake never come.
     static constexpr unsigned kPauseStepMs = 100;
     // With an unrecognised magic, records are looked for this far into the file.
