@@ -41,7 +41,7 @@ for mode in plain faststart; do
   rm -rf "$out"
   flags=()
   [ "$mode" = faststart ] && flags=(--faststart)
-  /usr/bin/time -f "%e %M" -o "$work/time" build/bin/vyrk2mp4 -q "${flags[@]}" -o "$out" "$rec"
+  /usr/bin/time -f "%e %M" -o "$work/time" build/bin/vyrk2mp4 -q "${flags[@]}" -o "$out" "$rec" > "$work/$mode.log"
   read -r wall peak < "$work/time"
   mp4="$out/large/0.mp4"
   bytes=$(stat -c %s "$mp4")
@@ -57,7 +57,7 @@ for mode in plain faststart; do
   check "ffprobe: file lasts the recording (+-1 frame)" "$(near "$format" "$seconds")" "$format s"
   info=$(mediainfo --Inform='General;%Duration%' "$mp4")
   check "mediainfo: duration (+-1 frame)" "$(near "$(awk -v m="$info" 'BEGIN{print m/1000}')" "$seconds")" "$info ms"
-  gst=$(gst-discoverer-1.0 "$mp4" 2>&1 | sed -n 's/^Duration: //p' | head -n 1)
+  gst=$(gst-discoverer-1.0 "$mp4" 2>&1 | sed -n "s/^ *Duration: //p" | head -n 1)
   gst_s=$(awk -F: -v d="$gst" 'BEGIN { split(d, p, ":"); print p[1] * 3600 + p[2] * 60 + p[3] }')
   check "GStreamer: duration (+-1 frame)" "$(near "$gst_s" "$seconds")" "$gst"
   errors=$(ffmpeg -nostdin -v error -ss $((seconds - 60)) -i "$mp4" -map 0 -f null - 2>&1 | head -n 3)

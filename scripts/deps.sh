@@ -13,7 +13,7 @@ PACKAGES=(
   xvfb xauth time mediainfo jq
   fiu-utils libfiu-dev
   mkvtoolnix gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
-  gstreamer1.0-libav
+  gstreamer1.0-libav gstreamer1.0-plugins-base-apps
   qttranslations5-l10n
 )
 
