@@ -44,6 +44,17 @@ size_t VideoPackets(const std::string& path) {
     return mp4.opened ? mp4.PacketsOf(mp4.VideoIndex()).size() : 0;
 }
 
+// Writes the units as one channel's file at path, with audio beside them; true if it was written.
+bool WriteChannelFile(const std::string& path, const Units& units) {
+    const RecordingHeader header = Header();
+    CMP4 muxer;
+    if (!muxer.Open(path, true, &header))
+        return false;
+    Feed(muxer, units, EvenTimes(units.size()), 1024, 0);
+    muxer.Close();
+    return !muxer.HasOutputFailed();
+}
+
 } // namespace
 
 TEST(CMP4Outcome, PicturesWithoutUsableParameterSetsAreCountedAndWithoutAFileFailTheChannel) {
@@ -97,13 +108,7 @@ TEST(CMP4Outcome, AbandonKeepsTheEarlierFileAsItWasAndLeavesNoTemporaryFile) {
     const std::string path = dir.File("0.mp4");
     const RecordingHeader header = Header();
     const Units aus = Encode(60, 10);
-    {
-        CMP4 earlier;
-        ASSERT_TRUE(earlier.Open(path, true, &header));
-        const Units first(aus.begin(), aus.begin() + 10);
-        Feed(earlier, first, EvenTimes(first.size()), 1024, 0);
-        earlier.Close();
-    }
+    ASSERT_TRUE(WriteChannelFile(path, Units(aus.begin(), aus.begin() + 10)));
     const Bytes earlierBytes = ReadFileBytes(path);
     ASSERT_FALSE(earlierBytes.empty());
 
@@ -163,15 +168,7 @@ TEST(CMP4Outcome, MuxersWritingOneNameAtOnceNeverShareOrTruncateATemporaryFile) 
 TEST(CMoovPatch, AnIncompleteDecoderConfigurationIsRefusedAndAnIntactOneLeftAsItIs) {
     TempDir dir;
     const std::string path = dir.File("0.mp4");
-    const RecordingHeader header = Header();
-    const Units aus = Encode(10, 10);
-    {
-        CMP4 muxer;
-        ASSERT_TRUE(muxer.Open(path, true, &header));
-        Feed(muxer, aus, EvenTimes(aus.size()), 1024, 0);
-        muxer.Close();
-        ASSERT_FALSE(muxer.HasOutputFailed());
-    }
+    ASSERT_TRUE(WriteChannelFile(path, Encode(10, 10)));
     const Bytes intact = ReadFileBytes(path);
     CMoovPatch check;
     check.RequireDecoderConfig(1, true);
